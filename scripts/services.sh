@@ -1,0 +1,1 @@
+# Sourced by scripts/test and scripts/run: nothing here yet needs a running service.
