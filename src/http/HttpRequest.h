@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace quintarvel {
+
+// One parsed HTTP/1.1 request. HttpParser::readRequest fills path, queryParams, method, headers
+// and body; the server's request loop then stores the peer address and the route parameters and
+// hands the request (shared, std::shared_ptr<HttpRequest>) to one handler. Texts are UTF-8; the
+// request line and header lines were read as Latin-1, so every character of them lies in
+// U+000E..U+00FF. Not synchronised: one task at a time owns a request.
+class HttpRequest {
+  public:
+    using QueryParams = std::vector<std::pair<std::string, std::string>>;
+    using HeaderMap = std::map<std::string, std::string>;
+    using Bytes = std::vector<std::uint8_t>;
+
+    HttpRequest() = default;
+    virtual ~HttpRequest() = default;
+    HttpRequest(const HttpRequest &) = default;
+    HttpRequest &operator=(const HttpRequest &) = default;
+
+    // Path of the target with the client's percent escapes left as sent ("/a%20b" stays so).
+    std::string path;
+    // Query items in order, duplicates kept; names and values undecoded, like path.
+    QueryParams queryParams;
+    // First token of the request line, in the client's letter case.
+    std::string method;
+    // Names lower-cased, values trimmed; a later line with the same name replaces the earlier.
+    HeaderMap headers;
+    // Exactly "content-length" bytes, or empty.
+    Bytes body;
+    // Numeric peer address; present and empty at construction, absent when it cannot be read.
+    std::optional<std::string> address = std::string();
+    // Route parameters keyed by the route segment with its colon (":name").
+    std::map<std::string, std::string> params;
+
+    // Whether the comma-separated value of header `name` (looked up exactly as given, so pass
+    // it lower-case) holds `token` once a piece is trimmed and lower-cased. The token is not
+    // lower-cased: pass it lower-case too.
+    virtual bool headerContainsToken(const std::string &name, const std::string &token) const;
+
+    // ---- Body decoders -------------------------------------------------------------------
+    // Reserved for the form and multipart decoders (declared and defined by their own
+    // sources): the nested value type MultiPart, urlencodedFormFields() and multipartParts().
+    // ---- End of body decoders ------------------------------------------------------------
+};
+
+} // namespace quintarvel
