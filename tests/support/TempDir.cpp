@@ -8,7 +8,8 @@
 namespace quintarvel::test {
 
 TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "quintarvel-test-XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "quintarvel-test-XXXXXX").string();
     if (!mkdtemp(pattern.data()))
         throw std::runtime_error("cannot make a temporary folder");
     path_ = pattern;

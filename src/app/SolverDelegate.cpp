@@ -1,0 +1,130 @@
+#include "app/SolverDelegate.h"
+
+#include "app/AppGlobals.h"
+#include "platform/Bundle.h"
+#include "platform/Dispatch.h"
+#include "platform/Folders.h"
+#include "platform/SystemLog.h"
+
+#include <algorithm>
+
+namespace quintarvel {
+namespace {
+
+template <class T> T readGuarded(std::mutex &mutex, const T &field) {
+    std::lock_guard lock(mutex);
+    return field;
+}
+
+template <class T> void writeGuarded(std::mutex &mutex, T &field, T value) {
+    std::lock_guard lock(mutex);
+    field = std::move(value);
+}
+
+} // namespace
+
+SolverPaths SolverPaths::standard() {
+    auto temporary = folders::temporaryDirectory();
+    if (!temporary)
+        fatalError("No private temporary folder: /tmp/quintarvel-<uid> is missing, not ours "
+                   "or open to others");
+    return SolverPaths{sharedSupportURL(), configurationURL(), *temporary,
+                       bundle::auxiliaryExecutablesFolder()};
+}
+
+SolverDelegate::SolverDelegate(SolverPaths paths) : paths_(std::move(paths)) {}
+
+SolverDelegate::~SolverDelegate() = default;
+
+std::shared_ptr<Process> SolverDelegate::task() const {
+    return readGuarded(stateMutex_, task_);
+}
+void SolverDelegate::setTask(std::shared_ptr<Process> v) {
+    writeGuarded(stateMutex_, task_, std::move(v));
+}
+std::string SolverDelegate::status() const {
+    return readGuarded(stateMutex_, status_);
+}
+void SolverDelegate::setStatus(std::string v) {
+    writeGuarded(stateMutex_, status_, std::move(v));
+}
+std::string SolverDelegate::message() const {
+    return readGuarded(stateMutex_, message_);
+}
+void SolverDelegate::setMessage(std::string v) {
+    writeGuarded(stateMutex_, message_, std::move(v));
+}
+std::optional<double> SolverDelegate::raCenter() const {
+    return readGuarded(stateMutex_, raCenter_);
+}
+void SolverDelegate::setRaCenter(std::optional<double> v) {
+    writeGuarded(stateMutex_, raCenter_, std::move(v));
+}
+std::optional<double> SolverDelegate::decCenter() const {
+    return readGuarded(stateMutex_, decCenter_);
+}
+void SolverDelegate::setDecCenter(std::optional<double> v) {
+    writeGuarded(stateMutex_, decCenter_, std::move(v));
+}
+std::optional<double> SolverDelegate::orientation() const {
+    return readGuarded(stateMutex_, orientation_);
+}
+void SolverDelegate::setOrientation(std::optional<double> v) {
+    writeGuarded(stateMutex_, orientation_, std::move(v));
+}
+std::optional<double> SolverDelegate::pixelScale() const {
+    return readGuarded(stateMutex_, pixelScale_);
+}
+void SolverDelegate::setPixelScale(std::optional<double> v) {
+    writeGuarded(stateMutex_, pixelScale_, std::move(v));
+}
+std::optional<long> SolverDelegate::parity() const {
+    return readGuarded(stateMutex_, parity_);
+}
+void SolverDelegate::setParity(std::optional<long> v) {
+    writeGuarded(stateMutex_, parity_, std::move(v));
+}
+
+void SolverDelegate::log(const std::string &message, std::optional<Color> color) {
+    mainQueue().async([self = shared_from_this(), line = message + "\n",
+                       color = color.value_or(Color::controlText())] {
+        if (!self->logText_)
+            return;
+        self->logText_->appendText(line, color);
+        self->logText_->scrollToEndOfDocument();
+    });
+}
+
+void SolverDelegate::done(std::optional<std::string> message) {
+    changeStatus(std::move(message), successColor(), "done", true);
+}
+
+void SolverDelegate::busy(std::optional<std::string> message) {
+    changeStatus(std::move(message), warningColor(), "busy", false);
+}
+
+void SolverDelegate::failed(std::optional<std::string> message) {
+    changeStatus(std::move(message), errorColor(), "failed", true);
+}
+
+void SolverDelegate::changeStatus(std::optional<std::string> message, const Color &color,
+                                  const char *status, bool solveEnabled) {
+    mainQueue().async(
+        [self = shared_from_this(), message = std::move(message), color, status, solveEnabled] {
+            if (message) {
+                self->log(*message, color);
+                std::string flat = *message;
+                flat.erase(std::remove(flat.begin(), flat.end(), '\n'), flat.end());
+                self->setMessage(std::move(flat));
+            }
+            self->setStatus(status);
+            for (const auto &control : {self->solveMenu_, self->solveButton_})
+                if (control)
+                    control->setEnabled(solveEnabled);
+            for (const auto &control : {self->abortMenu_, self->abortButton_})
+                if (control)
+                    control->setEnabled(!solveEnabled);
+        });
+}
+
+} // namespace quintarvel

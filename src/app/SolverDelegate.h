@@ -1,0 +1,117 @@
+#pragma once
+
+#include "platform/Color.h"
+#include "platform/Views.h"
+
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace quintarvel {
+
+class Process;
+
+// Where a solver finds and keeps its files. The standard set comes from the application
+// globals; tests give their own folders.
+struct SolverPaths {
+    std::filesystem::path supportFolder;     // engine working folder, index files
+    std::filesystem::path configurationFile; // the engine configuration file
+    std::string temporaryFolder;             // ends in "/"
+    std::filesystem::path enginesFolder;     // the engine programs
+
+    static SolverPaths standard();
+};
+
+// The one solver object: the main window's log and controls, the solver status, the last
+// status message and the calibration results of the last solve. Every request ends here.
+//
+// The log and status operations may be called from any thread: each posts one block to
+// the main queue and returns at once; blocks run in posting order. Status, message, the
+// results and the running task are guarded by a lock, so readers on other threads always
+// see whole values. The window outlets are set once when the window loads and used on the
+// main thread. Create it with std::make_shared: posted blocks keep it alive.
+class SolverDelegate : public std::enable_shared_from_this<SolverDelegate> {
+  public:
+    explicit SolverDelegate(SolverPaths paths = SolverPaths::standard());
+    virtual ~SolverDelegate();
+
+    const SolverPaths &paths() const { return paths_; }
+
+    // Outlets.
+    std::shared_ptr<Window> window() const { return window_; }
+    void setWindow(std::shared_ptr<Window> v) { window_ = std::move(v); }
+    std::shared_ptr<TextView> logText() const { return logText_; }
+    void setLogText(std::shared_ptr<TextView> v) { logText_ = std::move(v); }
+    std::shared_ptr<Control> solveMenu() const { return solveMenu_; }
+    void setSolveMenu(std::shared_ptr<Control> v) { solveMenu_ = std::move(v); }
+    std::shared_ptr<Control> abortMenu() const { return abortMenu_; }
+    void setAbortMenu(std::shared_ptr<Control> v) { abortMenu_ = std::move(v); }
+    std::shared_ptr<Control> solveButton() const { return solveButton_; }
+    void setSolveButton(std::shared_ptr<Control> v) { solveButton_ = std::move(v); }
+    std::shared_ptr<Control> abortButton() const { return abortButton_; }
+    void setAbortButton(std::shared_ptr<Control> v) { abortButton_ = std::move(v); }
+    std::shared_ptr<CheckBox> removeFilesButton() const { return removeFilesButton_; }
+    void setRemoveFilesButton(std::shared_ptr<CheckBox> v) { removeFilesButton_ = std::move(v); }
+    std::shared_ptr<CheckBox> writeWCSHeadersButton() const { return writeWCSHeadersButton_; }
+    void setWriteWCSHeadersButton(std::shared_ptr<CheckBox> v) {
+        writeWCSHeadersButton_ = std::move(v);
+    }
+
+    // Guarded state.
+    std::shared_ptr<Process> task() const;
+    void setTask(std::shared_ptr<Process> v);
+    std::string status() const;
+    void setStatus(std::string v);
+    std::string message() const;
+    void setMessage(std::string v);
+    std::optional<double> raCenter() const; // degrees
+    void setRaCenter(std::optional<double> v);
+    std::optional<double> decCenter() const; // degrees
+    void setDecCenter(std::optional<double> v);
+    std::optional<double> orientation() const; // degrees
+    void setOrientation(std::optional<double> v);
+    std::optional<double> pixelScale() const; // arcseconds per pixel
+    void setPixelScale(std::optional<double> v);
+    std::optional<long> parity() const; // 1 or 0
+    void setParity(std::optional<long> v);
+
+    // Appends the message and a line feed to the log in the colour (the control text
+    // colour when none), then scrolls to the end.
+    virtual void log(const std::string &message, std::optional<Color> color = std::nullopt);
+    // Status "done", solve controls on, abort controls off; a message is logged in green
+    // and, without its line feeds, becomes `message`.
+    virtual void done(std::optional<std::string> message = std::nullopt);
+    // Status "busy", solve controls off, abort controls on; a message is logged in orange.
+    virtual void busy(std::optional<std::string> message = std::nullopt);
+    // Status "failed", as `done`; a message is logged in red.
+    virtual void failed(std::optional<std::string> message = std::nullopt);
+
+  private:
+    void changeStatus(std::optional<std::string> message, const Color &color, const char *status,
+                      bool solveEnabled);
+
+    const SolverPaths paths_;
+
+    std::shared_ptr<Window> window_;
+    std::shared_ptr<TextView> logText_;
+    std::shared_ptr<Control> solveMenu_;
+    std::shared_ptr<Control> abortMenu_;
+    std::shared_ptr<Control> solveButton_;
+    std::shared_ptr<Control> abortButton_;
+    std::shared_ptr<CheckBox> removeFilesButton_;
+    std::shared_ptr<CheckBox> writeWCSHeadersButton_;
+
+    mutable std::mutex stateMutex_; // guards every field below
+    std::shared_ptr<Process> task_;
+    std::string status_ = "ready";
+    std::string message_;
+    std::optional<double> raCenter_;
+    std::optional<double> decCenter_;
+    std::optional<double> orientation_;
+    std::optional<double> pixelScale_;
+    std::optional<long> parity_;
+};
+
+} // namespace quintarvel

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "app/SolverDelegate.h"
+#include "support/FakeViews.h"
+#include "support/TempDir.h"
+
+#include <memory>
+
+namespace quintarvel::test {
+
+// A solver wired to recording views, with its folders in a fresh temporary folder.
+struct SolverFixture {
+    SolverFixture();
+    // Runs the main queue until it is empty.
+    void drainMainQueue();
+
+    TempDir dir;
+    std::shared_ptr<ControlJournal> journal = std::make_shared<ControlJournal>();
+    std::shared_ptr<FakeTextView> logView = std::make_shared<FakeTextView>();
+    std::shared_ptr<FakeControl> solveMenu, abortMenu, solveButton, abortButton;
+    std::shared_ptr<FakeCheckBox> removeFiles = std::make_shared<FakeCheckBox>();
+    std::shared_ptr<FakeCheckBox> writeWCSHeaders = std::make_shared<FakeCheckBox>();
+    std::shared_ptr<FakeWindow> window = std::make_shared<FakeWindow>();
+    std::shared_ptr<SolverDelegate> solver;
+};
+
+} // namespace quintarvel::test
