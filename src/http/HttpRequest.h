@@ -46,8 +46,41 @@ class HttpRequest {
     virtual bool headerContainsToken(const std::string &name, const std::string &token) const;
 
     // ---- Body decoders -------------------------------------------------------------------
-    // Reserved for the form and multipart decoders (declared and defined by their own
-    // sources): the nested value type MultiPart, urlencodedFormFields() and multipartParts().
+    // Both read only headers and body, never fail and never throw: a body that does not fit
+    // the rules gives an empty result. Defined in HttpRequestDecoders.cpp.
+
+    // One part of a "multipart/form-data" body.
+    struct MultiPart {
+        // Names lower-cased, values trimmed; a later line with the same name replaces the
+        // earlier.
+        HeaderMap headers;
+        // The content, without the line break before the next delimiter.
+        Bytes body;
+
+        // The "name" and "filename" parameters of the "content-disposition" header.
+        std::optional<std::string> dispositionName() const;
+        std::optional<std::string> dispositionFilename() const;
+        // The value of the first piece of "content-disposition" whose text before its first
+        // "=" is exactly `parameter`, surrounding quotes removed. Pieces are split at ";"
+        // outside double quotes, so a quoted file name may hold ";" and "=". None without the
+        // header or such a piece.
+        std::optional<std::string> dispositionParameter(const std::string &parameter) const;
+    };
+
+    using FormFields = std::vector<std::pair<std::string, std::string>>;
+
+    // The fields of an "application/x-www-form-urlencoded" body (content type compared
+    // exactly, parameters ignored): one (name, value) pair per "&"-separated item, in order,
+    // "+" read as a blank and "%XY" as a byte. An item that is not exactly name=value, or that
+    // does not decode to UTF-8, gives a pair of two empty texts. Empty for any other content
+    // type or a body that is not UTF-8.
+    virtual FormFields urlencodedFormFields() const;
+
+    // The parts of a "multipart/form-data" body (content type compared exactly), in one
+    // forward pass over the body. The body must begin with the delimiter line; a part whose
+    // closing delimiter is missing ends the list. A quoted boundary parameter loses its
+    // quotes.
+    virtual std::vector<MultiPart> multipartParts() const;
     // ---- End of body decoders ------------------------------------------------------------
 };
 
