@@ -187,7 +187,7 @@ TEST(MultipartParts, ByteBreakingAPartialMatchIsNotComparedAgain) {
 }
 
 TEST(MultipartParts, BinaryContentWithLineBreaksAndDashesThatAreNotTheFrame) {
-    std::string content = "\r\n--\r\n--Xy\r\n--XyY\r\n\r\n--X--XyZZ";
+    std::string content = "\r\n--\r\n--Xy\r\n--XyY\r\n\r\n--X-XyZZ";
     content.append("\r\n-- XyZ\r\n--xyz\n\r--XyY--");
     for (int byte = 0; byte < 256; ++byte) {
         content.push_back(static_cast<char>(byte));
