@@ -1,0 +1,86 @@
+#include "platform/NetService.h"
+
+#include "support/PrivateAvahi.h"
+#include "support/RecordingNetServiceDelegate.h"
+
+#include <gtest/gtest.h>
+
+namespace quintarvel {
+namespace {
+
+class NetServiceOnPrivateAvahi : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (auto reason = test::PrivateAvahi::unavailableReason())
+            GTEST_SKIP() << *reason;
+        avahi.startBus();
+        avahi.startAvahi();
+    }
+    test::PrivateAvahi avahi;
+};
+
+std::string joined(const std::vector<std::string> &lines) {
+    std::string text;
+    for (const auto &line : lines)
+        text += line + "\n";
+    return text;
+}
+
+TEST_F(NetServiceOnPrivateAvahi, PublishedServiceIsBrowsableOnLoopback) {
+    auto delegate = std::make_shared<test::RecordingNetServiceDelegate>();
+    auto service = NetService::create("", "_quintarvel._tcp", "Quintarvel Test", 47011);
+    service->setDelegate(delegate);
+    service->publish();
+    ASSERT_TRUE(delegate->waitFor(1)) << avahi.avahiLog();
+    ASSERT_EQ(delegate->events(), std::vector<std::string>{"published"}) << avahi.avahiLog();
+    auto lines = avahi.browse("_quintarvel._tcp");
+    EXPECT_TRUE(
+        test::PrivateAvahi::listsResolved(lines, "Quintarvel\\032Test", "_quintarvel._tcp", 47011))
+        << joined(lines);
+}
+
+TEST_F(NetServiceOnPrivateAvahi, SecondServiceOfTheSameNameCollides) {
+    auto first = std::make_shared<test::RecordingNetServiceDelegate>();
+    auto second = std::make_shared<test::RecordingNetServiceDelegate>();
+    auto a = NetService::create("", "_quintarvel._tcp", "Twin", 47012);
+    auto b = NetService::create("", "_quintarvel._tcp", "Twin", 47013);
+    a->setDelegate(first);
+    b->setDelegate(second);
+    a->publish();
+    ASSERT_TRUE(first->waitFor(1));
+    ASSERT_EQ(first->events(), std::vector<std::string>{"published"});
+    b->publish();
+    ASSERT_TRUE(second->waitFor(1));
+    EXPECT_EQ(second->events(), std::vector<std::string>{"not published"});
+    EXPECT_EQ(second->lastError().at("NSNetServicesErrorCode"), -72001);
+}
+
+TEST_F(NetServiceOnPrivateAvahi, DaemonGoingAwayIsReportedAndBusWithoutDaemonFails) {
+    auto delegate = std::make_shared<test::RecordingNetServiceDelegate>();
+    auto service = NetService::create("", "_quintarvel._tcp", "Quintarvel", 47014);
+    service->setDelegate(delegate);
+    service->publish();
+    ASSERT_TRUE(delegate->waitFor(1));
+    avahi.stopAvahi();
+    ASSERT_TRUE(delegate->waitFor(2));
+    EXPECT_EQ(delegate->events(), (std::vector<std::string>{"published", "not published"}));
+
+    // The bus is still there, the daemon is not.
+    service->publish();
+    ASSERT_TRUE(delegate->waitFor(3));
+    EXPECT_EQ(delegate->events().back(), "not published");
+    EXPECT_EQ(delegate->lastError().at("AvahiErrorCode"), -26); // no daemon
+}
+
+TEST_F(NetServiceOnPrivateAvahi, InvalidPortIsABadArgument) {
+    auto delegate = std::make_shared<test::RecordingNetServiceDelegate>();
+    auto service = NetService::create("", "_quintarvel._tcp", "Quintarvel", 70000);
+    service->setDelegate(delegate);
+    service->publish();
+    ASSERT_TRUE(delegate->waitFor(1));
+    EXPECT_EQ(delegate->events(), std::vector<std::string>{"not published"});
+    EXPECT_EQ(delegate->lastError().at("NSNetServicesErrorCode"), -72004);
+}
+
+} // namespace
+} // namespace quintarvel
