@@ -137,18 +137,6 @@ std::vector<std::string> splitKeepingEmpty(std::string_view s, char separator) {
     }
 }
 
-bool isValidUtf8(std::string_view s) {
-    std::size_t pos = 0;
-    while (pos < s.size()) {
-        const Decoded d = decodeAt(s, pos);
-        if (d.length == 0) {
-            return false;
-        }
-        pos += d.length;
-    }
-    return true;
-}
-
 void appendUtf8(std::string &out, char32_t cp) {
     if (cp < 0x80) {
         out.push_back(static_cast<char>(cp));

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Utf8.h"
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,8 +26,8 @@ std::string lowercased(std::string_view utf8);
 // a text without the separator gives one piece, itself; an empty text gives one empty piece.
 std::vector<std::string> splitKeepingEmpty(std::string_view text, char separator);
 
-// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
-bool isValidUtf8(std::string_view bytes);
+// Strict UTF-8 validation, the platform's.
+using quintarvel::isValidUtf8;
 
 // Appends the UTF-8 form of a code point (which must be a Unicode scalar value).
 void appendUtf8(std::string &out, char32_t codePoint);

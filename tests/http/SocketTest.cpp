@@ -1,0 +1,316 @@
+#include "http/Socket.h"
+
+#include "pages/Files.h"
+#include "support/SocketPair.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <future>
+#include <latch>
+#include <limits>
+#include <thread>
+
+using quintarvel::Socket;
+using quintarvel::SocketError;
+using quintarvel::test::SocketPair;
+using Bytes = std::vector<std::uint8_t>;
+
+namespace {
+
+bool isOpen(int fd) {
+    return ::fcntl(fd, F_GETFD) != -1;
+}
+
+Bytes bytesOf(std::string_view text) {
+    return Bytes(text.begin(), text.end());
+}
+
+std::string textOf(const Bytes &bytes) {
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// A record of n bytes, all the same letter, so a cut shows in the result.
+std::string record(char letter, std::size_t n) {
+    return std::string(n, letter);
+}
+
+// A socket without a descriptor that serves its bytes from a text, one readByte at a time.
+class ScriptedSocket : public Socket {
+  public:
+    explicit ScriptedSocket(std::string bytes) : Socket(-1), bytes_(std::move(bytes)) {}
+    std::uint8_t readByte() override {
+        ++reads;
+        if (position_ == bytes_.size()) {
+            throw SocketError(SocketError::Case::recvFailed, "end of script");
+        }
+        return static_cast<std::uint8_t>(bytes_[position_++]);
+    }
+    int reads = 0;
+
+  private:
+    std::string bytes_;
+    std::size_t position_ = 0;
+};
+
+template <class F> SocketError::Case caseOf(F &&operation) {
+    try {
+        operation();
+    } catch (const SocketError &error) {
+        return error.kind();
+    }
+    ADD_FAILURE() << "no SocketError";
+    return SocketError::Case::convertingPeerNameFailed;
+}
+
+} // namespace
+
+TEST(Socket, EmptyWritesSendNothingAndSucceed) {
+    SocketPair pair;
+    Socket socket(pair.takeServer());
+    const char byte = 'x';
+    socket.writeFromPointer(&byte, 0);
+    socket.writeFromPointer(&byte, -5);
+    socket.writeBytes({});
+    socket.writeNSData(nullptr, 0);
+    socket.writeString("");
+    EXPECT_EQ(pair.drainClient(), "");
+}
+
+TEST(Socket, EveryWriteDeliversItsBytesInOrder) {
+    SocketPair pair;
+    Socket socket(pair.takeServer());
+    const Bytes slice = bytesOf("XcdY");
+    socket.writeString("a");
+    socket.writeBytes(bytesOf("b"));
+    socket.writeByteSlice(std::span(slice).subspan(1, 2));
+    socket.writeNSData("e", 1);
+    socket.writeDataContents(bytesOf("f"));
+    socket.writeFromPointer("gh", 2);
+    EXPECT_EQ(pair.drainClient(), "abcdefgh");
+}
+
+TEST(Socket, WriteToVanishedPeerFailsWithoutSigpipe) {
+    SocketPair pair;
+    Socket socket(pair.takeServer());
+    pair.closeClient();
+    // SIGPIPE keeps its default action here: were it raised, the test process would end.
+    try {
+        socket.writeString("hello");
+        FAIL() << "write succeeded";
+    } catch (const SocketError &error) {
+        EXPECT_EQ(error.kind(), SocketError::Case::writeFailed);
+        EXPECT_EQ(error.text(), std::strerror(EPIPE));
+        EXPECT_EQ(std::string(error.what()), "writeFailed(\"" + error.text() + "\")");
+    }
+}
+
+TEST(Socket, ReadBytesAsksForPiecesOfAtMost1024) {
+    // Packet sockets cut a record at the size a read asks for, so the result shows each request.
+    {
+        SocketPair pair(SOCK_SEQPACKET);
+        Socket socket(pair.takeServer());
+        pair.send(record('a', 2000));
+        pair.send(record('b', 2000));
+        pair.send(record('c', 2000));
+        EXPECT_EQ(textOf(socket.readBytes(2500)),
+                  record('a', 1024) + record('b', 1024) + record('c', 452));
+    }
+    {
+        // After a short read the next request is min(1024, remaining).
+        SocketPair pair(SOCK_SEQPACKET);
+        Socket socket(pair.takeServer());
+        pair.send(record('a', 100));
+        pair.send(record('b', 2000));
+        pair.send(record('c', 2000));
+        pair.send(record('d', 2000));
+        EXPECT_EQ(textOf(socket.readBytes(2500)),
+                  record('a', 100) + record('b', 1024) + record('c', 1024) + record('d', 352));
+    }
+}
+
+TEST(Socket, ReadBytesOfNothingReadsNothing) {
+    SocketPair pair;
+    Socket socket(pair.takeServer());
+    pair.send("z");
+    EXPECT_TRUE(socket.readBytes(0).empty());
+    EXPECT_TRUE(socket.readBytes(-3).empty());
+    EXPECT_EQ(socket.readByte(), 'z');
+}
+
+TEST(Socket, EndOfStreamIsRecvFailed) {
+    SocketPair pair;
+    Socket socket(pair.takeServer());
+    pair.send("0123456789");
+    pair.shutdownClientWrite();
+    EXPECT_EQ(caseOf([&] { socket.readBytes(20); }), SocketError::Case::recvFailed);
+    EXPECT_EQ(caseOf([&] { socket.readByte(); }), SocketError::Case::recvFailed);
+    EXPECT_EQ(caseOf([&] { socket.readTextLine(); }), SocketError::Case::recvFailed);
+}
+
+TEST(Socket, HugeAnnouncedLengthTakesStorageOnlyAsBytesCome) {
+    SocketPair pair;
+    Socket socket(pair.takeServer());
+    pair.send("0123456789");
+    pair.shutdownClientWrite();
+    // Storage for the whole length up front would fail or abort here instead.
+    EXPECT_EQ(caseOf([&] { socket.readBytes(std::numeric_limits<std::int64_t>::max()); }),
+              SocketError::Case::recvFailed);
+}
+
+TEST(Socket, ReadTextLineIsLatin1WithoutControlBytes) {
+    ScriptedSocket socket(std::string("GET / HTTP/1.1\r\n") + std::string("a\tb\0c\n", 6) +
+                          "\xC3\xA9\n" + "\n" + "\x7F\x80\xFF\n" + "partial");
+    EXPECT_EQ(socket.readTextLine(), "GET / HTTP/1.1");
+    EXPECT_EQ(socket.readTextLine(), "abc");
+    EXPECT_EQ(socket.readTextLine(), "\u00C3\u00A9");
+    EXPECT_EQ(socket.readTextLine(), "");
+    EXPECT_EQ(socket.readTextLine(), "\x7F\u0080\u00FF");
+    EXPECT_EQ(caseOf([&] { socket.readTextLine(); }), SocketError::Case::recvFailed);
+}
+
+TEST(Socket, ReadTextLineWithinStopsOneByteAfterTheBound) {
+    ScriptedSocket fits("abcd\n");
+    EXPECT_EQ(fits.readTextLineWithin(4), "abcd");
+    ScriptedSocket dropped("\r\r\r\r\n"); // dropped bytes count, so a flood of them ends too
+    EXPECT_EQ(dropped.readTextLineWithin(4), "");
+    ScriptedSocket tooLong("abcdefgh\n");
+    EXPECT_EQ(tooLong.readTextLineWithin(4), std::nullopt);
+    EXPECT_EQ(tooLong.reads, 5);
+}
+
+TEST(Socket, CloseClosesTheDescriptorOnce) {
+    SocketPair pair;
+    const int fd = pair.takeServer();
+    auto socket = std::make_shared<Socket>(fd);
+    socket->close();
+    EXPECT_TRUE(socket->isShutdown());
+    EXPECT_FALSE(isOpen(fd));
+    // The system hands the number out again; neither a second close nor the release may touch it.
+    const int reused = ::dup(pair.client());
+    socket->close();
+    socket.reset();
+    EXPECT_TRUE(isOpen(reused));
+    ::close(reused);
+}
+
+TEST(Socket, ReleaseClosesAnOpenDescriptor) {
+    SocketPair pair;
+    const int fd = pair.takeServer();
+    { Socket socket(fd); }
+    EXPECT_FALSE(isOpen(fd));
+}
+
+TEST(Socket, TwoThreadsClosingTogetherCloseOnce) {
+    for (int round = 0; round < 200; ++round) {
+        SocketPair pair;
+        const int fd = pair.takeServer();
+        auto socket = std::make_shared<Socket>(fd);
+        std::latch start(3);
+        std::atomic<int> closed{0};
+        int reused = -1;
+        // A third thread takes the number the moment it is free; a second close would hit it.
+        std::thread taker([&] {
+            start.arrive_and_wait();
+            while (reused != fd) {
+                const bool closersDone = closed == 2;
+                reused = ::fcntl(pair.client(), F_DUPFD_CLOEXEC, fd);
+                if (reused != fd) {
+                    ::close(reused);
+                    ASSERT_FALSE(closersDone) << "descriptor still open after both closes";
+                }
+            }
+        });
+        const auto closer = [&] {
+            start.arrive_and_wait();
+            socket->close();
+            ++closed;
+        };
+        std::thread first(closer), second(closer);
+        first.join();
+        second.join();
+        taker.join();
+        ASSERT_EQ(reused, fd);
+        EXPECT_TRUE(isOpen(reused)) << "round " << round;
+        ::close(reused);
+    }
+}
+
+TEST(Socket, CloseFromAnotherThreadEndsABlockedRead) {
+    SocketPair pair;
+    auto socket = std::make_shared<Socket>(pair.takeServer());
+    std::promise<void> reading;
+    auto result = std::async(std::launch::async, [&] {
+        reading.set_value();
+        return caseOf([&] { socket->readByte(); });
+    });
+    reading.get_future().wait();
+    socket->close();
+    EXPECT_EQ(result.get(), SocketError::Case::recvFailed);
+}
+
+TEST(Socket, UseAfterCloseFailsWithoutTouchingTheDescriptor) {
+    SocketPair pair;
+    Socket socket(pair.takeServer());
+    socket.close();
+    EXPECT_EQ(caseOf([&] { socket.readByte(); }), SocketError::Case::recvFailed);
+    EXPECT_EQ(caseOf([&] { socket.writeString("x"); }), SocketError::Case::writeFailed);
+}
+
+TEST(Socket, PlaceholderQueriesFailAndCloseIsHarmless) {
+    Socket placeholder(-1);
+    EXPECT_EQ(caseOf([&] { placeholder.localPort(); }), SocketError::Case::getSockNameFailed);
+    EXPECT_EQ(caseOf([&] { placeholder.usesIPv4(); }), SocketError::Case::getSockNameFailed);
+    placeholder.close();
+}
+
+TEST(Socket, EqualityAndHashFollowTheDescriptor) {
+    const Socket a(-1), b(-1);
+    EXPECT_TRUE(a == b);
+    EXPECT_EQ(std::hash<Socket>{}(a), std::hash<Socket>{}(b));
+    EXPECT_FALSE(a == Socket(-2));
+}
+
+TEST(Socket, SendFileAfterAPartialReadSendsFromTheFirstByte) {
+    quintarvel::test::TempDir dir;
+    std::string content;
+    for (int i = 0; i < 5000; ++i) {
+        content += std::to_string(i) + ",";
+    }
+    quintarvel::test::writeFile(dir / "f.txt", content);
+    auto file = quintarvel::files::openReading((dir / "f.txt").string());
+    Bytes first(10);
+    ASSERT_EQ(file->read(first), 10u);
+
+    SocketPair pair;
+    Socket socket(pair.takeServer());
+    socket.sendFile(*file);
+    file->close();
+    EXPECT_EQ(pair.drainClient(), content);
+}
+
+TEST(Socket, SendFileToAVanishedPeerFailsWithoutSigpipe) {
+    quintarvel::test::TempDir dir;
+    quintarvel::test::writeFile(dir / "f.txt", "content");
+    auto file = quintarvel::files::openReading((dir / "f.txt").string());
+    SocketPair pair;
+    Socket socket(pair.takeServer());
+    pair.closeClient();
+    try {
+        socket.sendFile(*file);
+        FAIL() << "sendFile succeeded";
+    } catch (const SocketError &error) {
+        EXPECT_EQ(error.kind(), SocketError::Case::writeFailed);
+        EXPECT_EQ(error.text(), std::string("sendfile: ") + std::strerror(EPIPE));
+    }
+    file->close();
+    // A SIGPIPE raised by the call must not be left pending for later delivery.
+    sigset_t pending;
+    sigpending(&pending);
+    EXPECT_EQ(sigismember(&pending, SIGPIPE), 0);
+}
