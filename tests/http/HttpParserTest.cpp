@@ -263,3 +263,11 @@ TEST(HttpParser, ContentLengthAboveTheMaximumEndsTheReadAtOnce) {
     EXPECT_THROW(atMaximum.read(), SocketError);
     EXPECT_LT(peakResidentKiB() - before, 64 * 1024);
 }
+
+TEST(HttpParser, HeaderTokensAreFoundInTheParsedRequest) {
+    const auto request = parse("GET /chat HTTP/1.1\r\nConnection: keep-alive, Upgrade\r\n\r\n");
+    EXPECT_TRUE(request->headerContainsToken("connection", "upgrade"));
+    EXPECT_TRUE(request->headerContainsToken("connection", "keep-alive"));
+    EXPECT_FALSE(request->headerContainsToken("connection", "Upgrade"));
+    EXPECT_FALSE(request->headerContainsToken("Connection", "upgrade"));
+}
