@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+
+namespace quintarvel {
+
+// Writes the image at `imagePath` as a single-plane unsigned 16-bit FITS file at `fitsPath`
+// (BITPIX 16 with BZERO 32768, so every value 0..65535 survives), FITS row 1 being the
+// picture's top row. Per pixel: 8-bit grey as is; 16-bit grey as is; 24- and 32-bit colour as
+// the plain sum of the first three bytes (0..765); 48-bit colour as the mean of its three
+// samples. Paths ending in ".nef" or ".cr2" (exactly those letters) are opened as camera raw
+// files, every other path is decoded from its bytes by every registered representation class
+// and the built-in decoders.
+//
+// True once the file has been written completely. False, with nothing written, when the image
+// cannot be decoded, has another pixel layout, is larger than width × height × 2 < 2^31
+// allows, or when the output path is not ASCII. False too when the file cannot be created or
+// written; an existing file at the output path is replaced, and a partly written one is removed.
+// Stateless; may run on any thread, several at once for different output paths.
+bool convertImageToFITS(const std::string &imagePath, const std::string &fitsPath);
+
+} // namespace quintarvel

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "platform/BitmapImageRep.h"
+#include "platform/ImageData.h"
+
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quintarvel {
+
+// A decoded picture and its representations.
+//
+// Decoding from bytes asks, in order, every class registered with `registerImageRepClass`
+// (first registered first), then the built-in decoders: PNG (libpng), JPEG (libjpeg-turbo),
+// camera raw (LibRaw; only for bytes that carry a DNG, CR2 or Nikon signature) and TIFF
+// (libtiff). Each class whose `canInitWithData` says yes is asked for representations in turn;
+// the first that yields some wins.
+//
+// What the decoders deliver, always interleaved, row 0 at the top, 16-bit samples kept in the
+// machine's byte order:
+//   grey 8-bit -> 8 bpp; grey 1/2/4-bit -> 8 bpp scaled to 0..255; grey 16-bit -> 16 bpp
+//   (grey+alpha drops the alpha; TIFF "min is white" is inverted to min is black)
+//   RGB 8-bit -> 24 bpp; RGBA 8-bit -> 32 bpp; RGB 16-bit -> 48 bpp; RGBA 16-bit -> 48 bpp
+//   PNG palette -> 24 bpp (transparency ignored); JPEG CMYK/YCCK -> 24 bpp
+//   TIFF palette, CMYK, YCbCr, Lab and other colour models, and TIFF orientations that swap
+//   the axes -> 32 bpp RGBA through libtiff's RGBA reader (8 bits per sample)
+//   TIFF with several pages: the first page; floating-point or signed samples: refused
+//   camera raw -> demosaiced, linear, camera white balance, sRGB primaries: 48 bpp
+//   (16 bpp for monochrome sensors)
+// A decoder never allocates for more than `maxPixels` pixels and hands over a bitmap only when
+// every row has been decoded; truncated or corrupt data gives no representation.
+class Image {
+  public:
+    // width × height × 2 bytes must stay below 2^31 for the FITS converter; no larger picture
+    // could be used, so none is decoded.
+    static constexpr std::int64_t maxPixels = std::numeric_limits<std::int32_t>::max() / 2;
+
+    // Nothing when no class can decode the bytes.
+    static std::optional<Image> initWithData(const ImageData &data);
+    // A camera raw file: the whole file goes to the camera raw decoder first, whatever its
+    // signature; when that cannot decode it, the bytes are decoded like `initWithData`.
+    static std::optional<Image> initWithContentsOfFile(const std::string &path);
+
+    const std::vector<std::shared_ptr<BitmapImageRep>> &representations() const {
+        return representations_;
+    }
+
+  private:
+    explicit Image(std::vector<std::shared_ptr<BitmapImageRep>> representations)
+        : representations_(std::move(representations)) {}
+
+    std::vector<std::shared_ptr<BitmapImageRep>> representations_;
+};
+
+} // namespace quintarvel

@@ -1,0 +1,357 @@
+// TIFF through libtiff, read from memory. Unsigned 8- and 16-bit grey and RGB (strips or tiles,
+// interleaved or planar, any codec libtiff has) keep their depth; other colour models go through
+// libtiff's RGBA reader.
+
+#include "platform/ImageDecoders.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstdarg>
+#include <cstring>
+#include <new>
+#include <tiffio.h>
+
+namespace quintarvel::detail {
+
+namespace {
+
+// libtiff's own allocations (strip buffers, directories) stay below this; our pixel buffers are
+// limited by `Image::maxPixels` instead.
+constexpr tmsize_t maxLibraryAllocation = tmsize_t{1} << 30;
+
+struct MemoryStream {
+    const ImageData &data;
+    std::uint64_t position = 0;
+};
+
+tmsize_t readStream(thandle_t handle, void *out, tmsize_t size) {
+    auto *s = static_cast<MemoryStream *>(handle);
+    if (size <= 0 || s->position >= s->data.size())
+        return 0;
+    const auto n =
+        std::min<std::uint64_t>(static_cast<std::uint64_t>(size), s->data.size() - s->position);
+    std::memcpy(out, s->data.bytes() + s->position, n);
+    s->position += n;
+    return static_cast<tmsize_t>(n);
+}
+
+tmsize_t writeStream(thandle_t, void *, tmsize_t) {
+    return 0;
+}
+
+toff_t seekStream(thandle_t handle, toff_t offset, int whence) {
+    auto *s = static_cast<MemoryStream *>(handle);
+    const auto delta = static_cast<std::int64_t>(offset);
+    std::int64_t base = 0;
+    if (whence == SEEK_CUR)
+        base = static_cast<std::int64_t>(s->position);
+    else if (whence == SEEK_END)
+        base = static_cast<std::int64_t>(s->data.size());
+    if ((delta < 0 && base + delta < 0) || (whence == SEEK_SET && delta < 0))
+        return static_cast<toff_t>(-1);
+    s->position = static_cast<std::uint64_t>(whence == SEEK_SET ? delta : base + delta);
+    return s->position;
+}
+
+int closeStream(thandle_t) {
+    return 0;
+}
+toff_t streamSize(thandle_t handle) {
+    return static_cast<MemoryStream *>(handle)->data.size();
+}
+
+// Lets libtiff read uncompressed strips straight from the bytes; it never writes to a mapping.
+int mapStream(thandle_t handle, void **base, toff_t *size) {
+    auto *s = static_cast<MemoryStream *>(handle);
+    *base = const_cast<std::uint8_t *>(s->data.bytes());
+    *size = s->data.size();
+    return 1;
+}
+void unmapStream(thandle_t, void *, toff_t) {}
+
+int quiet(TIFF *, void *, const char *, const char *, va_list) {
+    return 1;
+}
+
+struct TiffCloser {
+    void operator()(TIFF *tif) const { TIFFClose(tif); }
+};
+using TiffPtr = std::unique_ptr<TIFF, TiffCloser>;
+
+TiffPtr openTiff(MemoryStream &stream) {
+    TIFFOpenOptions *options = TIFFOpenOptionsAlloc();
+    if (!options)
+        return nullptr;
+    TIFFOpenOptionsSetMaxSingleMemAlloc(options, maxLibraryAllocation);
+    TIFFOpenOptionsSetErrorHandlerExtR(options, quiet, nullptr);
+    TIFFOpenOptionsSetWarningHandlerExtR(options, quiet, nullptr);
+    TIFF *tif = TIFFClientOpenExt("image", "r", &stream, readStream, writeStream, seekStream,
+                                  closeStream, streamSize, mapStream, unmapStream, options);
+    TIFFOpenOptionsFree(options);
+    return TiffPtr(tif);
+}
+
+struct Fields {
+    std::uint32_t width = 0, height = 0;
+    std::uint16_t samples = 1, bits = 1, photometric = 0, planar = PLANARCONFIG_CONTIG;
+    std::uint16_t orientation = ORIENTATION_TOPLEFT, format = SAMPLEFORMAT_UINT;
+    std::uint16_t compression = COMPRESSION_NONE;
+    bool hasPhotometric = false;
+};
+
+Fields readFields(TIFF *tif) {
+    Fields f;
+    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &f.width);
+    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &f.height);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &f.samples);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &f.bits);
+    f.hasPhotometric = TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &f.photometric) == 1;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &f.planar);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_ORIENTATION, &f.orientation);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &f.format);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &f.compression);
+    return f;
+}
+
+std::unique_ptr<std::uint8_t[]> scratch(std::uint64_t size) {
+    return std::unique_ptr<std::uint8_t[]>(new (std::nothrow) std::uint8_t[size]);
+}
+
+// Reads samples of the native layout into a bitmap of `colours` (+ alpha) samples per pixel.
+class SampleReader {
+  public:
+    SampleReader(TIFF *tif, const Fields &f, int colours, PixelBuffer &out)
+        : tif_(tif), f_(f), colours_(colours), out_(out), outSamples_(out.layout().samplesPerPixel),
+          separate_(f.planar == PLANARCONFIG_SEPARATE && f.samples > 1),
+          invert_(f.photometric == PHOTOMETRIC_MINISWHITE) {}
+
+    bool read();
+
+  private:
+    bool direct() const {
+        return !TIFFIsTiled(tif_) && !separate_ && !invert_ && f_.bits >= 8 &&
+               outSamples_ == f_.samples;
+    }
+    bool readDirect();
+    bool readBlocks();
+    void storeSpan(const std::uint8_t *in, std::uint32_t x0, std::uint32_t y, std::uint32_t count,
+                   int plane);
+    std::uint16_t maxValue() const { return static_cast<std::uint16_t>((1u << f_.bits) - 1); }
+
+    TIFF *tif_;
+    const Fields &f_;
+    int colours_;
+    PixelBuffer &out_;
+    int outSamples_;
+    bool separate_;
+    bool invert_;
+};
+
+bool SampleReader::read() {
+    return direct() ? readDirect() : readBlocks();
+}
+
+// Strips of exactly the bitmap's layout decode into place.
+bool SampleReader::readDirect() {
+    std::uint32_t rowsPerStrip = f_.height;
+    TIFFGetFieldDefaulted(tif_, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
+    rowsPerStrip = std::clamp<std::uint32_t>(rowsPerStrip, 1, f_.height);
+    const auto rowBytes = out_.layout().bytesPerRow;
+    if (TIFFScanlineSize64(tif_) != static_cast<std::uint64_t>(rowBytes))
+        return false;
+    for (std::uint32_t y = 0, strip = 0; y < f_.height; y += rowsPerStrip, ++strip) {
+        const std::uint32_t rows = std::min(rowsPerStrip, f_.height - y);
+        const tmsize_t want = static_cast<tmsize_t>(rows) * rowBytes;
+        if (TIFFReadEncodedStrip(tif_, strip, out_.row(y), want) != want)
+            return false;
+    }
+    return true;
+}
+
+// Strips and tiles alike are blocks of blockWide × blockHigh pixels of one plane (or of all
+// samples when interleaved), read into scratch memory and spread into the bitmap.
+bool SampleReader::readBlocks() {
+    const bool tiled = TIFFIsTiled(tif_);
+    std::uint32_t blockWide = f_.width, blockHigh = f_.height;
+    if (tiled) {
+        TIFFGetField(tif_, TIFFTAG_TILEWIDTH, &blockWide);
+        TIFFGetField(tif_, TIFFTAG_TILELENGTH, &blockHigh);
+    } else {
+        TIFFGetFieldDefaulted(tif_, TIFFTAG_ROWSPERSTRIP, &blockHigh);
+        blockHigh = std::clamp<std::uint32_t>(blockHigh, 1, f_.height);
+    }
+    if (blockWide == 0 || blockHigh == 0)
+        return false;
+    const int inSamples = separate_ ? 1 : f_.samples;
+    const std::uint64_t rowBytes = (std::uint64_t{blockWide} * inSamples * f_.bits + 7) / 8;
+    const std::uint64_t blockBytes =
+        tiled ? TIFFTileSize64(tif_) : rowBytes * std::uint64_t{blockHigh};
+    if ((tiled ? TIFFTileRowSize64(tif_) : TIFFScanlineSize64(tif_)) != rowBytes ||
+        blockBytes < rowBytes * blockHigh || blockBytes > std::uint64_t(maxLibraryAllocation))
+        return false;
+    auto block = scratch(blockBytes);
+    if (!block)
+        return false;
+    const int planes = separate_ ? std::min<int>(f_.samples, outSamples_) : 1;
+    const std::uint32_t stripsPerPlane = (f_.height + blockHigh - 1) / blockHigh;
+    for (int plane = 0; plane < planes; ++plane) {
+        for (std::uint32_t y0 = 0; y0 < f_.height; y0 += blockHigh) {
+            const std::uint32_t rows = std::min(blockHigh, f_.height - y0);
+            for (std::uint32_t x0 = 0; x0 < f_.width; x0 += blockWide) {
+                tmsize_t got = 0;
+                tmsize_t want = static_cast<tmsize_t>(rowBytes * rows);
+                if (tiled) {
+                    const auto tile = TIFFComputeTile(tif_, x0, y0, 0, std::uint16_t(plane));
+                    got = TIFFReadEncodedTile(tif_, tile, block.get(), tmsize_t(blockBytes));
+                    want = tmsize_t(blockBytes);
+                } else {
+                    const auto strip = plane * stripsPerPlane + y0 / blockHigh;
+                    got = TIFFReadEncodedStrip(tif_, strip, block.get(), want);
+                }
+                if (got != want)
+                    return false;
+                const std::uint32_t count = std::min(blockWide, f_.width - x0);
+                for (std::uint32_t r = 0; r < rows; ++r)
+                    storeSpan(block.get() + r * rowBytes, x0, y0 + r, count,
+                              separate_ ? plane : -1);
+            }
+        }
+    }
+    return true;
+}
+
+// `plane` is the one sample held by `in`, or -1 when `in` holds every sample of each pixel.
+void SampleReader::storeSpan(const std::uint8_t *in, std::uint32_t x0, std::uint32_t y,
+                             std::uint32_t count, int plane) {
+    std::uint8_t *outRow = out_.row(y);
+    const int inStep = plane < 0 ? f_.samples : 1;
+    const int first = plane < 0 ? 0 : plane;
+    const int last = plane < 0 ? outSamples_ : plane + 1;
+    if (f_.bits == 16) {
+        auto *out = reinterpret_cast<std::uint16_t *>(outRow) + std::size_t{x0} * outSamples_;
+        for (std::uint32_t x = 0; x < count; ++x)
+            for (int c = first; c < last; ++c) {
+                std::uint16_t v;
+                std::memcpy(&v, in + 2 * (std::size_t{x} * inStep + (c - first)), 2);
+                out[std::size_t{x} * outSamples_ + c] =
+                    invert_ && c < colours_ ? std::uint16_t(0xFFFF - v) : v;
+            }
+    } else if (f_.bits == 8) {
+        std::uint8_t *out = outRow + std::size_t{x0} * outSamples_;
+        for (std::uint32_t x = 0; x < count; ++x)
+            for (int c = first; c < last; ++c) {
+                const std::uint8_t v = in[std::size_t{x} * inStep + (c - first)];
+                out[std::size_t{x} * outSamples_ + c] =
+                    invert_ && c < colours_ ? std::uint8_t(0xFF - v) : v;
+            }
+    } else {
+        // 1, 2 or 4 bits of one grey sample, first pixel in the high bits, scaled to 0..255.
+        const unsigned bits = f_.bits, max = maxValue();
+        for (std::uint32_t x = 0; x < count; ++x) {
+            const std::size_t bit = std::size_t{x} * bits;
+            unsigned v = (in[bit / 8] >> (8 - bits - bit % 8)) & max;
+            if (invert_)
+                v = max - v;
+            outRow[x0 + x] = static_cast<std::uint8_t>(v * 255 / max);
+        }
+    }
+}
+
+void mirrorRows(PixelBuffer &pixels) {
+    const auto &l = pixels.layout();
+    const std::size_t pixel = std::size_t(l.bitsPerPixel() / 8);
+    std::uint8_t tmp[8];
+    for (std::int64_t y = 0; y < l.pixelsHigh; ++y) {
+        std::uint8_t *row = pixels.row(y);
+        for (std::int64_t a = 0, b = l.pixelsWide - 1; a < b; ++a, --b) {
+            std::memcpy(tmp, row + a * pixel, pixel);
+            std::memcpy(row + a * pixel, row + b * pixel, pixel);
+            std::memcpy(row + b * pixel, tmp, pixel);
+        }
+    }
+}
+
+void flipRows(PixelBuffer &pixels) {
+    const auto &l = pixels.layout();
+    for (std::int64_t a = 0, b = l.pixelsHigh - 1; a < b; ++a, --b)
+        std::swap_ranges(pixels.row(a), pixels.row(a) + l.bytesPerRow, pixels.row(b));
+}
+
+std::shared_ptr<BitmapImageRep> readSamples(TIFF *tif, const Fields &f, int colours) {
+    const bool keepAlpha = colours == 3 && f.samples >= 4 && f.bits == 8;
+    auto pixels = PixelBuffer::allocate(
+        f.width, f.height, f.bits == 16 ? 16 : 8, colours + (keepAlpha ? 1 : 0), keepAlpha,
+        colours == 3 ? BitmapImageRep::ColorSpace::rgb : BitmapImageRep::ColorSpace::white);
+    if (!pixels || !SampleReader(tif, f, colours, *pixels).read())
+        return nullptr;
+    if (f.orientation == ORIENTATION_TOPRIGHT || f.orientation == ORIENTATION_BOTRIGHT)
+        mirrorRows(*pixels);
+    if (f.orientation == ORIENTATION_BOTLEFT || f.orientation == ORIENTATION_BOTRIGHT)
+        flipRows(*pixels);
+    return std::move(*pixels).finish();
+}
+
+std::shared_ptr<BitmapImageRep> readRgba(TIFF *tif, const Fields &f) {
+    char message[1024];
+    if (!TIFFRGBAImageOK(tif, message))
+        return nullptr;
+    auto pixels =
+        PixelBuffer::allocate(f.width, f.height, 8, 4, true, BitmapImageRep::ColorSpace::rgb);
+    if (!pixels)
+        return nullptr;
+    auto *raster = reinterpret_cast<std::uint32_t *>(pixels->data());
+    if (!TIFFReadRGBAImageOriented(tif, f.width, f.height, raster, ORIENTATION_TOPLEFT, 1))
+        return nullptr;
+    // The reader packs each pixel as one word with red in the low byte.
+    if constexpr (std::endian::native == std::endian::big) {
+        const std::size_t count = std::size_t{f.width} * f.height;
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::uint32_t p = raster[i];
+            const std::uint8_t rgba[4] = {std::uint8_t(TIFFGetR(p)), std::uint8_t(TIFFGetG(p)),
+                                          std::uint8_t(TIFFGetB(p)), std::uint8_t(TIFFGetA(p))};
+            std::memcpy(&raster[i], rgba, 4);
+        }
+    }
+    return std::move(*pixels).finish();
+}
+
+} // namespace
+
+bool looksLikeTiff(const ImageData &data) {
+    if (data.size() < 4)
+        return false;
+    const std::uint8_t *p = data.bytes();
+    return (p[0] == 'I' && p[1] == 'I' && (p[2] == 42 || p[2] == 43) && p[3] == 0) ||
+           (p[0] == 'M' && p[1] == 'M' && p[2] == 0 && (p[3] == 42 || p[3] == 43));
+}
+
+std::shared_ptr<BitmapImageRep> decodeTiff(const ImageData &data) {
+    MemoryStream stream{data};
+    TiffPtr tif = openTiff(stream);
+    if (!tif)
+        return nullptr;
+    Fields f = readFields(tif.get());
+    if (!pixelCountAllowed(f.width, f.height))
+        return nullptr;
+    if (f.format != SAMPLEFORMAT_UINT && f.format != SAMPLEFORMAT_VOID)
+        return nullptr;
+    if (f.compression == COMPRESSION_JPEG && f.photometric == PHOTOMETRIC_YCBCR) {
+        TIFFSetField(tif.get(), TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+        f.photometric = PHOTOMETRIC_RGB;
+    }
+    int colours = 0;
+    if (f.hasPhotometric && f.photometric == PHOTOMETRIC_RGB)
+        colours = 3;
+    else if (f.hasPhotometric &&
+             (f.photometric == PHOTOMETRIC_MINISBLACK || f.photometric == PHOTOMETRIC_MINISWHITE))
+        colours = 1;
+    const bool depthKept = f.bits == 8 || f.bits == 16 ||
+                           ((f.bits == 1 || f.bits == 2 || f.bits == 4) && f.samples == 1);
+    const bool plainOrientation =
+        f.orientation >= ORIENTATION_TOPLEFT && f.orientation <= ORIENTATION_BOTLEFT;
+    if (colours > 0 && f.samples >= colours && depthKept && plainOrientation)
+        return readSamples(tif.get(), f, colours);
+    return readRgba(tif.get(), f);
+}
+
+} // namespace quintarvel::detail

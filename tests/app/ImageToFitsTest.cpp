@@ -1,0 +1,303 @@
+#include "app/ImageToFits.h"
+
+#include "app/RawImageRep.h"
+#include "platform/ImageRepClass.h"
+#include "support/ImageFiles.h"
+#include "support/TempDir.h"
+
+#include <atomic>
+#include <csignal>
+#include <fitsio.h>
+#include <functional>
+#include <gtest/gtest.h>
+#include <optional>
+#include <png.h>
+#include <sys/resource.h>
+#include <tiffio.h>
+
+namespace quintarvel {
+namespace {
+
+namespace fs = std::filesystem;
+using test::rawContainer;
+
+struct Fits {
+    long width = 0, height = 0;
+    int bitpix = 0;
+    double bzero = 0;
+    std::vector<std::uint16_t> values; // as a FITS reader sees them, row 1 first
+};
+
+std::optional<Fits> readFits(const fs::path &path) {
+    fitsfile *file = nullptr;
+    int status = 0;
+    if (fits_open_diskfile(&file, path.c_str(), READONLY, &status) != 0)
+        return std::nullopt;
+    Fits fits;
+    int naxis = 0;
+    long axes[2] = {0, 0};
+    fits_get_img_param(file, 2, &fits.bitpix, &naxis, axes, &status);
+    fits_read_key(file, TDOUBLE, "BZERO", &fits.bzero, nullptr, &status);
+    fits.width = axes[0];
+    fits.height = axes[1];
+    fits.values.resize(std::size_t(axes[0] * axes[1]));
+    int anyNull = 0;
+    fits_read_img(file, TUSHORT, 1, LONGLONG(fits.values.size()), nullptr, fits.values.data(),
+                  &anyNull, &status);
+    fits_close_file(file, &status);
+    if (status != 0 || naxis != 2)
+        return std::nullopt;
+    return fits;
+}
+
+test::PngSpec png(int width, int height, int colorType, int depth,
+                  std::vector<std::uint16_t> samples) {
+    test::PngSpec s;
+    s.width = width;
+    s.height = height;
+    s.colorType = colorType;
+    s.bitDepth = depth;
+    s.samples = std::move(samples);
+    return s;
+}
+
+test::TiffSpec tiff(std::uint32_t width, std::uint16_t samples, std::uint16_t bits,
+                    std::vector<std::uint16_t> values) {
+    test::TiffSpec s;
+    s.width = width;
+    s.height = std::uint32_t(values.size() / samples / width);
+    s.samplesPerPixel = samples;
+    s.bitsPerSample = bits;
+    s.photometric = samples == 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK;
+    s.samples = std::move(values);
+    return s;
+}
+
+// RawImageRep is registered as start-up does; the registry is the process's own.
+class ImageToFits : public ::testing::Test {
+  protected:
+    void SetUp() override { registerImageRepClass(RawImageRep::imageRepClass()); }
+    void TearDown() override { unregisterImageRepClass(RawImageRep::imageRepClass().name); }
+
+    std::string path(const std::string &name) const { return (dir / name).string(); }
+
+    test::TempDir dir;
+};
+
+TEST_F(ImageToFits, WritesEveryLayoutUnsignedWithTheTopRowFirst) {
+    struct Case {
+        std::string name;
+        std::function<void(const fs::path &)> write;
+        long width, height;
+        std::vector<std::uint16_t> expected;
+    };
+    auto bytes = [](std::string content) {
+        return [content](const fs::path &p) { test::writeFile(p, content); };
+    };
+    auto pngFile = [](test::PngSpec spec) {
+        return [spec](const fs::path &p) { test::writePng(p, spec); };
+    };
+    auto tiffFile = [](test::TiffSpec spec) {
+        return [spec](const fs::path &p) { test::writeTiff(p, spec); };
+    };
+    const Case cases[] = {
+        {"grey.raw", bytes(rawContainer("RAW1", 2, 2, "\x0A\x14\x1E\x28")), 2, 2, {10, 20, 30, 40}},
+        // 40,000 stays 40,000: the values above 32767 are not clipped.
+        {"grey16.raw", bytes(rawContainer("RAW2", 2, 1, "\x40\x9C\x30\x75")), 2, 1, {40000, 30000}},
+        {"rgb.raw", bytes(rawContainer("RAW3", 1, 2, "\xFF\xFF\xFF\x01\x02\x03")), 1, 2, {765, 6}},
+        {"grey.png",
+         pngFile(png(2, 2, PNG_COLOR_TYPE_GRAY, 8, {10, 20, 30, 40})),
+         2,
+         2,
+         {10, 20, 30, 40}},
+        {"grey16.png",
+         pngFile(png(1, 3, PNG_COLOR_TYPE_GRAY, 16, {40000, 65535, 0})),
+         1,
+         3,
+         {40000, 65535, 0}},
+        {"rgb.png",
+         pngFile(png(2, 1, PNG_COLOR_TYPE_RGB, 8, {255, 255, 255, 1, 2, 3})),
+         2,
+         1,
+         {765, 6}},
+        {"rgba.png", pngFile(png(1, 1, PNG_COLOR_TYPE_RGBA, 8, {1, 2, 3, 200})), 1, 1, {6}},
+        {"rgb16.png",
+         pngFile(png(1, 2, PNG_COLOR_TYPE_RGB, 16, {1, 1, 2, 65535, 65535, 65535})),
+         1,
+         2,
+         {1, 65535}},
+        {"palette.png",
+         pngFile([] {
+             auto s = png(2, 1, PNG_COLOR_TYPE_PALETTE, 8, {1, 0});
+             s.palette = {10, 20, 30, 40, 50, 60};
+             return s;
+         }()),
+         2,
+         1,
+         {150, 60}},
+        {"greyalpha.png",
+         pngFile(png(1, 1, PNG_COLOR_TYPE_GRAY_ALPHA, 16, {40000, 0})),
+         1,
+         1,
+         {40000}},
+        {"grey.tif", tiffFile(tiff(2, 1, 8, {10, 20, 30, 40})), 2, 2, {10, 20, 30, 40}},
+        {"grey16.tif", tiffFile(tiff(1, 1, 16, {40000, 2})), 1, 2, {40000, 2}},
+        {"rgb.tif", tiffFile(tiff(1, 3, 8, {100, 200, 255, 0, 0, 1})), 1, 2, {555, 1}},
+        {"rgb16.tif", tiffFile(tiff(2, 3, 16, {40000, 40001, 40002, 3, 3, 4})), 2, 1, {40001, 3}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        c.write(dir / c.name);
+        ASSERT_TRUE(convertImageToFITS(path(c.name), path(c.name + ".fits")));
+        auto fits = readFits(dir / (c.name + ".fits"));
+        ASSERT_TRUE(fits);
+        EXPECT_EQ(fits->bitpix, 16);
+        EXPECT_EQ(fits->bzero, 32768.0);
+        EXPECT_EQ(fits->width, c.width);
+        EXPECT_EQ(fits->height, c.height);
+        EXPECT_EQ(fits->values, c.expected);
+    }
+}
+
+TEST_F(ImageToFits, JpegGreyAndRgbAreConverted) {
+    for (int components : {1, 3}) {
+        test::JpegSpec spec;
+        spec.width = 16;
+        spec.height = 8;
+        spec.components = components;
+        for (int y = 0; y < 8; ++y)
+            for (int i = 0; i < 16 * components; ++i)
+                spec.samples.push_back(y < 4 ? 200 : 20); // bright top half
+        const std::string name = "image" + std::to_string(components) + ".jpg";
+        test::writeJpeg(dir / name, spec);
+        ASSERT_TRUE(convertImageToFITS(path(name), path("out.fits")));
+        auto fits = readFits(dir / "out.fits");
+        ASSERT_TRUE(fits);
+        EXPECT_EQ(fits->width, 16);
+        EXPECT_EQ(fits->height, 8);
+        EXPECT_NEAR(fits->values.front(), 200 * components, 3 * components);
+        EXPECT_NEAR(fits->values.back(), 20 * components, 3 * components);
+    }
+}
+
+std::atomic<int> asked{0};
+bool countAsked(const ImageData &) {
+    ++asked;
+    return false;
+}
+std::vector<std::shared_ptr<BitmapImageRep>> never(const ImageData &) {
+    return {};
+}
+
+TEST_F(ImageToFits, CameraRawByExactSuffixOtherNamesFromTheirBytes) {
+    std::vector<std::uint16_t> mosaic(64 * 48);
+    for (std::size_t i = 0; i < mosaic.size(); ++i)
+        mosaic[i] = i / 64 < 24 ? 40000 : 4000;
+    registerImageRepClass({"CountsAsked", countAsked, never});
+    for (const char *name : {"photo.nef", "photo.cr2", "photo.NEF"}) {
+        SCOPED_TRACE(name);
+        asked = 0;
+        test::writeDng(dir / name, 64, 48, mosaic);
+        ASSERT_TRUE(convertImageToFITS(path(name), path("raw.fits")));
+        // Only the data route consults the registered classes.
+        EXPECT_EQ(asked, name == std::string("photo.NEF") ? 1 : 0);
+        auto fits = readFits(dir / "raw.fits");
+        ASSERT_TRUE(fits);
+        EXPECT_EQ(fits->width, 64);
+        EXPECT_EQ(fits->height, 48);
+        EXPECT_NEAR(fits->values[2 * 64 + 30], 40000, 400); // top of the picture first
+        EXPECT_NEAR(fits->values[45 * 64 + 30], 4000, 400);
+    }
+    unregisterImageRepClass("CountsAsked");
+}
+
+TEST_F(ImageToFits, ReplacesAnExistingOutputButKeepsItWhenDecodingFails) {
+    test::writeFile(dir / "out.fits", "an older file");
+    const std::pair<const char *, std::string> undecodable[] = {
+        {"empty.png", ""},
+        {"text.jpg", "this is text, not a JPEG"},
+        {"bad.raw", rawContainer("RAW4", 1, 1, "\x01")},
+        {"short.raw", "RAW"},
+    };
+    for (const auto &[name, content] : undecodable) {
+        test::writeFile(dir / name, content);
+        EXPECT_FALSE(convertImageToFITS(path(name), path("out.fits"))) << name;
+    }
+    EXPECT_FALSE(convertImageToFITS(path("missing.png"), path("out.fits")));
+    EXPECT_EQ(test::readFile(dir / "out.fits"), "an older file");
+
+    test::writeFile(dir / "good.raw", rawContainer("RAW1", 1, 1, "\x09"));
+    ASSERT_TRUE(convertImageToFITS(path("good.raw"), path("out.fits")));
+    ASSERT_TRUE(readFits(dir / "out.fits"));
+    EXPECT_EQ(readFits(dir / "out.fits")->values, std::vector<std::uint16_t>{9});
+}
+
+TEST_F(ImageToFits, OutputPathsAreTakenLiterallyAndRefusedWhenUnusable) {
+    test::writeFile(dir / "in.raw", rawContainer("RAW1", 1, 1, "\x09"));
+    EXPECT_FALSE(convertImageToFITS(path("in.raw"), path("no-such-folder/out.fits")));
+    EXPECT_FALSE(convertImageToFITS(path("in.raw"), path("caf\xC3\xA9.fits")));
+    EXPECT_FALSE(fs::exists(dir / "caf\xC3\xA9.fits"));
+
+    // CFITSIO would read "(...)" as a template and "[...]" as an extension.
+    const std::string odd = path("M31 (2)[1].fits");
+    ASSERT_TRUE(convertImageToFITS(path("in.raw"), odd));
+    ASSERT_TRUE(readFits(odd));
+    EXPECT_EQ(readFits(odd)->values, std::vector<std::uint16_t>{9});
+
+    fs::create_directory(dir / "folder.fits");
+    EXPECT_FALSE(convertImageToFITS(path("in.raw"), path("folder.fits")));
+    EXPECT_TRUE(fs::is_directory(dir / "folder.fits"));
+}
+
+// A bitmap with any layout and size, over a few real bytes.
+class FakeRep : public BitmapImageRep {
+  public:
+    FakeRep(const Layout &layout, const std::uint8_t *bytes) : BitmapImageRep(layout, bytes) {}
+};
+std::uint8_t fakeBytes[16] = {};
+std::shared_ptr<BitmapImageRep> fakeRep;
+bool claimFake(const ImageData &data) {
+    return data.size() > 0 && data.bytes()[0] == 'F';
+}
+std::vector<std::shared_ptr<BitmapImageRep>> giveFake(const ImageData &) {
+    return {fakeRep};
+}
+
+TEST_F(ImageToFits, RefusesLayoutsWithoutARuleAndPicturesAboveTheSizeLimit) {
+    registerImageRepClass({"Fake", claimFake, giveFake});
+    test::writeFile(dir / "fake.img", "F");
+    BitmapImageRep::Layout rgba16;
+    rgba16.pixelsWide = rgba16.pixelsHigh = 1;
+    rgba16.bitsPerSample = 16;
+    rgba16.samplesPerPixel = 4;
+    rgba16.hasAlpha = true;
+    rgba16.colorSpace = BitmapImageRep::ColorSpace::rgb;
+    rgba16.bytesPerRow = 8;
+    BitmapImageRep::Layout huge;
+    huge.pixelsWide = huge.pixelsHigh = huge.bytesPerRow = 32768; // × 2 bytes = 2^31
+    for (const auto &layout : {rgba16, huge}) {
+        fakeRep = std::make_shared<FakeRep>(layout, fakeBytes);
+        EXPECT_FALSE(convertImageToFITS(path("fake.img"), path("fake.fits")));
+        EXPECT_FALSE(fs::exists(dir / "fake.fits"));
+    }
+    fakeRep.reset();
+    unregisterImageRepClass("Fake");
+}
+
+TEST_F(ImageToFits, AFileThatCannotBeWrittenWholeIsRemovedAndReportedAsFailure) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    test::writeFile(dir / "in.raw", rawContainer("RAW1", 200, 200, std::string(40000, 'x')));
+    // A file size limit stands in for a full disk.
+    auto convertWithLimit = [&] {
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{};
+        limit.rlim_cur = limit.rlim_max = 10000;
+        setrlimit(RLIMIT_FSIZE, &limit);
+        const bool converted = convertImageToFITS(path("in.raw"), path("out.fits"));
+        std::exit(!converted && !fs::exists(dir / "out.fits") ? 0 : 1);
+    };
+    EXPECT_EXIT(convertWithLimit(), ::testing::ExitedWithCode(0), "");
+}
+
+} // namespace
+} // namespace quintarvel

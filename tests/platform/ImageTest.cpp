@@ -1,0 +1,409 @@
+#include "platform/Image.h"
+
+#include "platform/ImageRepClass.h"
+#include "support/ImageFiles.h"
+#include "support/TempDir.h"
+
+#include <cstring>
+#include <functional>
+#include <gtest/gtest.h>
+#include <png.h>
+#include <tiffio.h>
+
+namespace quintarvel {
+namespace {
+
+using test::JpegSpec;
+using test::PngSpec;
+using test::TempDir;
+using test::TiffSpec;
+namespace fs = std::filesystem;
+
+std::shared_ptr<BitmapImageRep> decodeBytes(const std::string &bytes) {
+    auto image = Image::initWithData(ImageData::copyOf(bytes));
+    return image ? image->representations().front() : nullptr;
+}
+
+std::shared_ptr<BitmapImageRep> decodeFile(const fs::path &path) {
+    return decodeBytes(test::readFile(path));
+}
+
+// Every sample, row by row, without the padding up to bytesPerRow.
+std::vector<unsigned> samplesOf(const BitmapImageRep &rep) {
+    std::vector<unsigned> out;
+    const int bytes = rep.bitsPerSample() / 8;
+    const std::int64_t perRow = rep.pixelsWide() * rep.samplesPerPixel();
+    for (std::int64_t y = 0; y < rep.pixelsHigh(); ++y) {
+        const std::uint8_t *row = rep.bitmapData() + y * rep.bytesPerRow();
+        for (std::int64_t i = 0; i < perRow; ++i) {
+            std::uint16_t v = row[i];
+            if (bytes == 2)
+                std::memcpy(&v, row + 2 * i, 2);
+            out.push_back(v);
+        }
+    }
+    return out;
+}
+
+struct Case {
+    std::string name;
+    std::function<void(const fs::path &)> write;
+    int bitsPerPixel;
+    std::vector<unsigned> expected;
+};
+
+void checkCases(const std::vector<Case> &cases) {
+    TempDir dir;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        c.write(dir / c.name);
+        auto rep = decodeFile(dir / c.name);
+        ASSERT_TRUE(rep);
+        EXPECT_EQ(rep->bitsPerPixel(), c.bitsPerPixel);
+        EXPECT_EQ(samplesOf(*rep), c.expected);
+    }
+}
+
+PngSpec png(int width, int height, int colorType, int depth, std::vector<std::uint16_t> samples) {
+    PngSpec s;
+    s.width = width;
+    s.height = height;
+    s.colorType = colorType;
+    s.bitDepth = depth;
+    s.samples = std::move(samples);
+    return s;
+}
+
+auto writing(PngSpec spec) {
+    return [spec](const fs::path &p) { test::writePng(p, spec); };
+}
+auto writing(TiffSpec spec) {
+    return [spec](const fs::path &p) { test::writeTiff(p, spec); };
+}
+
+TEST(Image, PngKeepsSixteenBitSamplesAndMapsEveryLayout) {
+    PngSpec palette = png(2, 1, PNG_COLOR_TYPE_PALETTE, 8, {1, 0});
+    palette.palette = {10, 20, 30, 40, 50, 60};
+    PngSpec transparent = palette;
+    transparent.transparency = {0, 128};
+    PngSpec interlaced = png(9, 9, PNG_COLOR_TYPE_GRAY, 16, {});
+    std::vector<unsigned> grid;
+    for (unsigned i = 0; i < 81; ++i) {
+        interlaced.samples.push_back(std::uint16_t(i * 800));
+        grid.push_back(i * 800);
+    }
+    interlaced.interlaced = true;
+    checkCases({
+        {"grey8.png",
+         writing(png(2, 2, PNG_COLOR_TYPE_GRAY, 8, {10, 20, 30, 40})),
+         8,
+         {10, 20, 30, 40}},
+        {"grey16.png", writing(png(2, 1, PNG_COLOR_TYPE_GRAY, 16, {40000, 3})), 16, {40000, 3}},
+        {"grey1.png", writing(png(2, 1, PNG_COLOR_TYPE_GRAY, 1, {0, 1})), 8, {0, 255}},
+        {"grey2.png", writing(png(2, 1, PNG_COLOR_TYPE_GRAY, 2, {1, 3})), 8, {85, 255}},
+        {"grey4.png", writing(png(2, 1, PNG_COLOR_TYPE_GRAY, 4, {1, 15})), 8, {17, 255}},
+        {"greyalpha8.png",
+         writing(png(2, 1, PNG_COLOR_TYPE_GRAY_ALPHA, 8, {10, 99, 20, 0})),
+         8,
+         {10, 20}},
+        {"greyalpha16.png",
+         writing(png(2, 1, PNG_COLOR_TYPE_GRAY_ALPHA, 16, {40000, 1, 2, 65535})),
+         16,
+         {40000, 2}},
+        {"rgb8.png",
+         writing(png(2, 1, PNG_COLOR_TYPE_RGB, 8, {1, 2, 3, 4, 5, 6})),
+         24,
+         {1, 2, 3, 4, 5, 6}},
+        {"rgba8.png",
+         writing(png(1, 1, PNG_COLOR_TYPE_RGBA, 8, {1, 2, 3, 200})),
+         32,
+         {1, 2, 3, 200}},
+        {"rgb16.png",
+         writing(png(2, 1, PNG_COLOR_TYPE_RGB, 16, {1, 1, 2, 65535, 0, 40000})),
+         48,
+         {1, 1, 2, 65535, 0, 40000}},
+        {"rgba16.png",
+         writing(png(1, 1, PNG_COLOR_TYPE_RGBA, 16, {40000, 2, 3, 9})),
+         48,
+         {40000, 2, 3}},
+        {"palette.png", writing(palette), 24, {40, 50, 60, 10, 20, 30}},
+        {"palette-trns.png", writing(transparent), 32, {40, 50, 60, 128, 10, 20, 30, 0}},
+        {"interlaced.png", writing(interlaced), 16, grid},
+    });
+}
+
+TEST(Image, JpegGivesGreyOrRgb) {
+    TempDir dir;
+    auto flat = [](int components, std::vector<std::uint8_t> pixel, bool progressive) {
+        JpegSpec s;
+        s.width = 16;
+        s.height = 16;
+        s.components = components;
+        s.progressive = progressive;
+        for (int i = 0; i < 256; ++i)
+            s.samples.insert(s.samples.end(), pixel.begin(), pixel.end());
+        return s;
+    };
+    struct JpegCase {
+        std::string name;
+        JpegSpec spec;
+        int bitsPerPixel;
+        std::vector<int> pixel;
+    } cases[] = {
+        {"grey.jpg", flat(1, {100}, false), 8, {100}},
+        {"rgb.jpg", flat(3, {200, 100, 50}, false), 24, {200, 100, 50}},
+        {"progressive.jpg", flat(3, {20, 40, 240}, true), 24, {20, 40, 240}},
+        {"cmyk.jpg", flat(4, {0, 0, 255, 0}, false), 24, {255, 255, 0}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        test::writeJpeg(dir / c.name, c.spec);
+        auto rep = decodeFile(dir / c.name);
+        ASSERT_TRUE(rep);
+        EXPECT_EQ(rep->bitsPerPixel(), c.bitsPerPixel);
+        EXPECT_EQ(rep->pixelsWide(), 16);
+        const auto samples = samplesOf(*rep);
+        for (std::size_t i = 0; i < samples.size(); ++i)
+            EXPECT_NEAR(int(samples[i]), c.pixel[i % c.pixel.size()], 3) << "sample " << i;
+    }
+}
+
+TiffSpec tiff(std::uint32_t width, std::uint32_t height, std::uint16_t samples, std::uint16_t bits,
+              std::uint16_t photometric, std::vector<std::uint16_t> values) {
+    TiffSpec s;
+    s.width = width;
+    s.height = height;
+    s.samplesPerPixel = samples;
+    s.bitsPerSample = bits;
+    s.photometric = photometric;
+    s.samples = std::move(values);
+    return s;
+}
+
+TEST(Image, TiffKeepsSixteenBitSamplesAcrossStorageLayouts) {
+    std::vector<std::uint16_t> rgb16;
+    std::vector<unsigned> rgb16Expected;
+    for (unsigned i = 0; i < 20 * 18 * 3; ++i) {
+        rgb16.push_back(std::uint16_t(i * 97));
+        rgb16Expected.push_back(std::uint16_t(i * 97));
+    }
+    TiffSpec planar = tiff(20, 18, 3, 16, PHOTOMETRIC_RGB, rgb16);
+    planar.planar = PLANARCONFIG_SEPARATE;
+    planar.rowsPerStrip = 5;
+    TiffSpec tiled = tiff(20, 18, 3, 16, PHOTOMETRIC_RGB, rgb16);
+    tiled.tileSize = 16;
+    TiffSpec tiledPlanar = tiled;
+    tiledPlanar.planar = PLANARCONFIG_SEPARATE;
+    TiffSpec lzw = tiff(20, 18, 3, 16, PHOTOMETRIC_RGB, rgb16);
+    lzw.compression = COMPRESSION_LZW;
+    lzw.rowsPerStrip = 4;
+    TiffSpec rgba8 = tiff(1, 1, 4, 8, PHOTOMETRIC_RGB, {1, 2, 3, 200});
+    rgba8.extraSamples = {EXTRASAMPLE_UNASSALPHA};
+    TiffSpec rgba16 = tiff(1, 1, 4, 16, PHOTOMETRIC_RGB, {40000, 2, 3, 9});
+    rgba16.extraSamples = {EXTRASAMPLE_ASSOCALPHA};
+    TiffSpec greyAlpha = tiff(2, 1, 2, 16, PHOTOMETRIC_MINISBLACK, {40000, 1, 7, 1});
+    greyAlpha.extraSamples = {EXTRASAMPLE_UNASSALPHA};
+    TiffSpec pages = tiff(2, 1, 1, 8, PHOTOMETRIC_MINISBLACK, {10, 20});
+    pages.pages = 3;
+    checkCases({
+        {"grey8.tif",
+         writing(tiff(2, 2, 1, 8, PHOTOMETRIC_MINISBLACK, {10, 20, 30, 40})),
+         8,
+         {10, 20, 30, 40}},
+        {"grey16.tif",
+         writing(tiff(2, 1, 1, 16, PHOTOMETRIC_MINISBLACK, {40000, 3})),
+         16,
+         {40000, 3}},
+        {"rgb8.tif",
+         writing(tiff(2, 1, 3, 8, PHOTOMETRIC_RGB, {1, 2, 3, 4, 5, 6})),
+         24,
+         {1, 2, 3, 4, 5, 6}},
+        {"rgb16.tif", writing(tiff(20, 18, 3, 16, PHOTOMETRIC_RGB, rgb16)), 48, rgb16Expected},
+        {"planar.tif", writing(planar), 48, rgb16Expected},
+        {"tiled.tif", writing(tiled), 48, rgb16Expected},
+        {"tiled-planar.tif", writing(tiledPlanar), 48, rgb16Expected},
+        {"lzw.tif", writing(lzw), 48, rgb16Expected},
+        {"rgba8.tif", writing(rgba8), 32, {1, 2, 3, 200}},
+        {"rgba16.tif", writing(rgba16), 48, {40000, 2, 3}},
+        {"greyalpha16.tif", writing(greyAlpha), 16, {40000, 7}},
+        {"pages.tif", writing(pages), 8, {10, 20}},
+    });
+}
+
+TEST(Image, TiffMapsOtherColourModelsAndOrientations) {
+    TiffSpec whiteIsZero = tiff(2, 1, 1, 8, PHOTOMETRIC_MINISWHITE, {0, 255});
+    TiffSpec oneBit = tiff(3, 1, 1, 1, PHOTOMETRIC_MINISWHITE, {0, 1, 0});
+    TiffSpec fourBit = tiff(2, 1, 1, 4, PHOTOMETRIC_MINISBLACK, {1, 15});
+    TiffSpec palette = tiff(2, 1, 1, 8, PHOTOMETRIC_PALETTE, {1, 0});
+    palette.colormap.assign(3 * 256, 0);
+    palette.colormap[1] = 0xFFFF;       // red of entry 1
+    palette.colormap[256 + 0] = 0x8080; // green of entry 0
+    palette.colormap[512 + 1] = 0x1010; // blue of entry 1
+    TiffSpec cmyk = tiff(1, 1, 4, 8, PHOTOMETRIC_SEPARATED, {0, 0, 255, 0});
+    TiffSpec bottomUp = tiff(1, 2, 1, 16, PHOTOMETRIC_MINISBLACK, {1, 2});
+    bottomUp.orientation = ORIENTATION_BOTLEFT;
+    TiffSpec mirrored = tiff(2, 1, 3, 8, PHOTOMETRIC_RGB, {1, 2, 3, 4, 5, 6});
+    mirrored.orientation = ORIENTATION_TOPRIGHT;
+    checkCases({
+        {"miniswhite.tif", writing(whiteIsZero), 8, {255, 0}},
+        {"onebit.tif", writing(oneBit), 8, {255, 0, 255}},
+        {"fourbit.tif", writing(fourBit), 8, {17, 255}},
+        {"palette.tif", writing(palette), 32, {255, 0, 16, 255, 0, 128, 0, 255}},
+        {"cmyk.tif", writing(cmyk), 32, {255, 255, 0, 255}},
+        {"bottomup.tif", writing(bottomUp), 16, {2, 1}},
+        {"mirrored.tif", writing(mirrored), 24, {4, 5, 6, 1, 2, 3}},
+    });
+}
+
+TEST(Image, CameraRawIsDemosaicedToSixteenBitRgb) {
+    TempDir dir;
+    std::vector<std::uint16_t> mosaic(64 * 48);
+    for (std::size_t i = 0; i < mosaic.size(); ++i)
+        mosaic[i] = i / 64 < 24 ? 40000 : 4000;
+    test::writeDng(dir / "photo.dng", 64, 48, mosaic);
+    // From bytes (the DNG signature is recognised) and from the file.
+    for (auto rep : {decodeFile(dir / "photo.dng"),
+                     Image::initWithContentsOfFile(dir / "photo.dng")->representations()[0]}) {
+        ASSERT_TRUE(rep);
+        EXPECT_EQ(rep->bitsPerPixel(), 48);
+        EXPECT_EQ(rep->pixelsWide(), 64);
+        EXPECT_EQ(rep->pixelsHigh(), 48);
+        const auto samples = samplesOf(*rep);
+        EXPECT_NEAR(samples[3 * 64 * 2 + 30], 40000, 400); // row 2, top half
+        EXPECT_NEAR(samples[3 * 64 * 45 + 30], 4000, 400); // row 45, bottom half
+    }
+}
+
+TEST(Image, FileRouteFallsBackToBytesWhenNotCameraRaw) {
+    TempDir dir;
+    test::writePng(dir / "really-a-png.nef", png(1, 1, PNG_COLOR_TYPE_GRAY, 8, {42}));
+    auto image = Image::initWithContentsOfFile(dir / "really-a-png.nef");
+    ASSERT_TRUE(image);
+    EXPECT_EQ(samplesOf(*image->representations()[0]), std::vector<unsigned>{42});
+    EXPECT_FALSE(Image::initWithContentsOfFile(dir / "missing.nef"));
+}
+
+// A representation class for tests: claims PNG bytes and gives a 1 × 1 grey pixel of 77.
+std::vector<std::shared_ptr<BitmapImageRep>> seventySeven(const ImageData &) {
+    BitmapImageRep::Layout layout;
+    layout.pixelsWide = layout.pixelsHigh = layout.bytesPerRow = 1;
+    std::unique_ptr<std::uint8_t[]> pixel(new std::uint8_t[1]{77});
+    return {BitmapImageRep::make(layout, std::move(pixel), 1)};
+}
+std::vector<std::shared_ptr<BitmapImageRep>> nothing(const ImageData &) {
+    return {};
+}
+bool always(const ImageData &) {
+    return true;
+}
+
+TEST(Image, RegisteredClassesAreAskedBeforeTheBuiltInDecoders) {
+    TempDir dir;
+    test::writePng(dir / "a.png", png(1, 1, PNG_COLOR_TYPE_GRAY, 8, {5}));
+    registerImageRepClass({"ClaimsNothing", always, nothing});
+    registerImageRepClass({"SeventySeven", always, seventySeven});
+    registerImageRepClass({"SeventySeven", always, nothing}); // same name: ignored
+    EXPECT_EQ(registeredImageRepClasses().size(), 2u);
+    EXPECT_EQ(samplesOf(*decodeFile(dir / "a.png")), std::vector<unsigned>{77});
+
+    unregisterImageRepClass("SeventySeven");
+    // A class that says yes but yields nothing lets the next one try.
+    EXPECT_EQ(samplesOf(*decodeFile(dir / "a.png")), std::vector<unsigned>{5});
+    unregisterImageRepClass("ClaimsNothing");
+    EXPECT_TRUE(registeredImageRepClasses().empty());
+}
+
+std::uint32_t crc32(const std::string &bytes) {
+    std::uint32_t crc = 0xFFFFFFFF;
+    for (unsigned char c : bytes) {
+        crc ^= c;
+        for (int k = 0; k < 8; ++k)
+            crc = (crc >> 1) ^ (0xEDB88320 & (0u - (crc & 1)));
+    }
+    return ~crc;
+}
+
+std::string bigEndian32(std::uint32_t v) {
+    return {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+}
+
+std::string pngChunk(const std::string &type, const std::string &body) {
+    return bigEndian32(std::uint32_t(body.size())) + type + body + bigEndian32(crc32(type + body));
+}
+
+// A PNG that declares a grey picture of the given size but holds almost no data.
+std::string pngBomb(std::uint32_t width, std::uint32_t height) {
+    const std::string header =
+        bigEndian32(width) + bigEndian32(height) + std::string("\x08\0\0\0\0", 5);
+    return std::string("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", header) +
+           pngChunk("IDAT", std::string("\x78\x9c\x63\x00\x00\x00\x01\x00\x01", 9)) +
+           pngChunk("IEND", "");
+}
+
+// Sets a one-value entry of the first directory of a little-endian TIFF to a LONG value.
+std::string patchTiff(std::string bytes, std::uint16_t tag, std::uint32_t value) {
+    auto u16 = [&](std::size_t at) {
+        return std::uint16_t(std::uint8_t(bytes[at]) | std::uint8_t(bytes[at + 1]) << 8);
+    };
+    std::uint32_t ifd;
+    std::memcpy(&ifd, bytes.data() + 4, 4);
+    for (std::size_t i = 0, n = u16(ifd); i < n; ++i) {
+        const std::size_t entry = ifd + 2 + 12 * i;
+        if (u16(entry) != tag)
+            continue;
+        const std::uint16_t longType = TIFF_LONG;
+        const std::uint32_t one = 1;
+        std::memcpy(bytes.data() + entry + 2, &longType, 2);
+        std::memcpy(bytes.data() + entry + 4, &one, 4);
+        std::memcpy(bytes.data() + entry + 8, &value, 4);
+    }
+    return bytes;
+}
+
+TEST(Image, RefusesBrokenAndHostileInput) {
+    TempDir dir;
+    test::writePng(dir / "a.png", png(64, 64, PNG_COLOR_TYPE_RGB, 16,
+                                      std::vector<std::uint16_t>(64 * 64 * 3, 1234)));
+    JpegSpec jpegSpec;
+    jpegSpec.width = jpegSpec.height = 64;
+    for (int i = 0; i < 64 * 64 * 3; ++i)
+        jpegSpec.samples.push_back(std::uint8_t(i * 7));
+    test::writeJpeg(dir / "a.jpg", jpegSpec);
+    jpegSpec.progressive = true;
+    test::writeJpeg(dir / "p.jpg", jpegSpec);
+    TiffSpec tiffSpec =
+        tiff(64, 64, 1, 16, PHOTOMETRIC_MINISBLACK, std::vector<std::uint16_t>(64 * 64, 9));
+    tiffSpec.rowsPerStrip = 64;
+    test::writeTiff(dir / "a.tif", tiffSpec);
+    const std::string png = test::readFile(dir / "a.png");
+    const std::string jpeg = test::readFile(dir / "a.jpg");
+    const std::string progressive = test::readFile(dir / "p.jpg");
+    const std::string tif = test::readFile(dir / "a.tif");
+    ASSERT_TRUE(decodeBytes(png) && decodeBytes(jpeg) && decodeBytes(progressive) &&
+                decodeBytes(tif));
+
+    std::string corruptPng = png;
+    corruptPng[png.size() / 2] ^= 0x55; // inside the image data: its checksum fails
+
+    const std::pair<const char *, std::string> inputs[] = {
+        {"zero bytes", ""},
+        {"text", "This is not a picture at all, only words.\n"},
+        {"JPEG start then text", "\xFF\xD8\xFF text that claims to be a JPEG"},
+        {"truncated PNG", png.substr(0, png.size() / 2)},
+        {"truncated JPEG", jpeg.substr(0, jpeg.size() / 2)},
+        {"truncated progressive JPEG", progressive.substr(0, progressive.size() / 2)},
+        {"truncated TIFF", tif.substr(0, tif.size() / 2)},
+        {"corrupt PNG", corruptPng},
+        {"PNG bomb beyond the pixel limit", pngBomb(100000, 100000)},
+        {"PNG bomb within the pixel limit", pngBomb(30000, 30000)},
+        {"TIFF of absurd size", patchTiff(patchTiff(tif, 256, 4000000), 257, 4000000)},
+        {"TIFF strip beyond the end", patchTiff(tif, TIFFTAG_STRIPOFFSETS, 0x7FFFFF00)},
+        {"TIFF strip cut short",
+         patchTiff(tif, TIFFTAG_STRIPOFFSETS, std::uint32_t(tif.size() - 100))},
+    };
+    for (const auto &[name, bytes] : inputs)
+        EXPECT_FALSE(decodeBytes(bytes)) << name;
+}
+
+} // namespace
+} // namespace quintarvel

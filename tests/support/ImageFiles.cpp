@@ -1,0 +1,243 @@
+#include "support/ImageFiles.h"
+
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <jpeglib.h>
+#include <memory>
+#include <png.h>
+#include <stdexcept>
+#include <tiffio.h>
+
+namespace quintarvel::test {
+
+namespace {
+
+struct FileCloser {
+    void operator()(std::FILE *f) const { std::fclose(f); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+FilePtr openForWriting(const std::filesystem::path &path) {
+    FilePtr f(std::fopen(path.c_str(), "wb"));
+    if (!f)
+        throw std::runtime_error("cannot write " + path.string());
+    return f;
+}
+
+// One row of samples packed as stored: sub-byte samples first in the high bits, 16-bit
+// samples big-endian (PNG) or in the machine's order (libtiff swaps when it needs to).
+std::vector<std::uint8_t> packRow(const std::uint16_t *samples, std::size_t count, int bits,
+                                  bool bigEndian16) {
+    std::vector<std::uint8_t> row((count * bits + 7) / 8, 0);
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint16_t v = samples[i];
+        if (bits == 16) {
+            if (bigEndian16) {
+                row[2 * i] = std::uint8_t(v >> 8);
+                row[2 * i + 1] = std::uint8_t(v);
+            } else {
+                std::memcpy(&row[2 * i], &v, 2);
+            }
+        } else if (bits == 8) {
+            row[i] = std::uint8_t(v);
+        } else {
+            const std::size_t bit = i * bits;
+            row[bit / 8] |= std::uint8_t(v << (8 - bits - bit % 8));
+        }
+    }
+    return row;
+}
+
+} // namespace
+
+void writePng(const std::filesystem::path &path, const PngSpec &spec) {
+    FilePtr f = openForWriting(path);
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        throw std::runtime_error("cannot encode " + path.string());
+    }
+    png_init_io(png, f.get());
+    png_set_compression_level(png, spec.compressionLevel);
+    png_set_IHDR(png, info, spec.width, spec.height, spec.bitDepth, spec.colorType,
+                 spec.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    std::vector<png_color> palette;
+    for (std::size_t i = 0; i + 2 < spec.palette.size(); i += 3)
+        palette.push_back({spec.palette[i], spec.palette[i + 1], spec.palette[i + 2]});
+    if (!palette.empty())
+        png_set_PLTE(png, info, palette.data(), int(palette.size()));
+    if (!spec.transparency.empty())
+        png_set_tRNS(png, info, spec.transparency.data(), int(spec.transparency.size()), nullptr);
+    png_write_info(png, info);
+    const int channels = png_get_channels(png, info);
+    std::vector<std::vector<std::uint8_t>> rows;
+    const std::size_t perRow = std::size_t(spec.width) * channels;
+    for (int y = 0; y < spec.height; ++y)
+        rows.push_back(packRow(spec.samples.data() + y * perRow, perRow, spec.bitDepth, true));
+    std::vector<png_bytep> pointers;
+    for (auto &row : rows)
+        pointers.push_back(row.data());
+    png_write_image(png, pointers.data());
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+}
+
+void writeJpeg(const std::filesystem::path &path, const JpegSpec &spec) {
+    FilePtr f = openForWriting(path);
+    jpeg_compress_struct jpeg{};
+    jpeg_error_mgr errors{};
+    jpeg.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&jpeg);
+    jpeg_stdio_dest(&jpeg, f.get());
+    jpeg.image_width = JDIMENSION(spec.width);
+    jpeg.image_height = JDIMENSION(spec.height);
+    jpeg.input_components = spec.components;
+    jpeg.in_color_space = spec.components == 1   ? JCS_GRAYSCALE
+                          : spec.components == 4 ? JCS_CMYK
+                                                 : JCS_RGB;
+    jpeg_set_defaults(&jpeg);
+    jpeg_set_quality(&jpeg, spec.quality, TRUE);
+    if (spec.components == 4)
+        jpeg.write_Adobe_marker = TRUE;
+    if (spec.progressive)
+        jpeg_simple_progression(&jpeg);
+    jpeg_start_compress(&jpeg, TRUE);
+    std::vector<JSAMPLE> row(std::size_t(spec.width) * spec.components);
+    while (jpeg.next_scanline < jpeg.image_height) {
+        const std::uint8_t *in = spec.samples.data() + jpeg.next_scanline * row.size();
+        for (std::size_t i = 0; i < row.size(); ++i)
+            row[i] = spec.components == 4 ? JSAMPLE(255 - in[i]) : in[i];
+        JSAMPROW p = row.data();
+        jpeg_write_scanlines(&jpeg, &p, 1);
+    }
+    jpeg_finish_compress(&jpeg);
+    jpeg_destroy_compress(&jpeg);
+}
+
+void writeTiff(const std::filesystem::path &path, const TiffSpec &spec) {
+    TIFF *tif = TIFFOpen(path.c_str(), "w");
+    if (!tif)
+        throw std::runtime_error("cannot write " + path.string());
+    const std::size_t spp = spec.samplesPerPixel;
+    for (int page = 0; page < spec.pages; ++page) {
+        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, spec.width);
+        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, spec.height);
+        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, spec.samplesPerPixel);
+        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, spec.bitsPerSample);
+        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, spec.photometric);
+        TIFFSetField(tif, TIFFTAG_PLANARCONFIG, spec.planar);
+        TIFFSetField(tif, TIFFTAG_COMPRESSION, spec.compression);
+        TIFFSetField(tif, TIFFTAG_ORIENTATION, spec.orientation);
+        TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, spec.sampleFormat);
+        if (!spec.extraSamples.empty())
+            TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, std::uint16_t(spec.extraSamples.size()),
+                         spec.extraSamples.data());
+        if (!spec.colormap.empty()) {
+            const std::size_t n = spec.colormap.size() / 3;
+            TIFFSetField(tif, TIFFTAG_COLORMAP, spec.colormap.data(), spec.colormap.data() + n,
+                         spec.colormap.data() + 2 * n);
+        }
+        if (spec.pages > 1) {
+            TIFFSetField(tif, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
+            TIFFSetField(tif, TIFFTAG_PAGENUMBER, std::uint16_t(page), std::uint16_t(spec.pages));
+        }
+        std::vector<std::uint16_t> samples = spec.samples;
+        if (page > 0)
+            for (auto &v : samples)
+                v = std::uint16_t(((1u << spec.bitsPerSample) - 1) - v);
+        const bool separate = spec.planar == PLANARCONFIG_SEPARATE;
+        const int planes = separate ? int(spp) : 1;
+        const std::size_t perPixel = separate ? 1 : spp;
+        // The samples of plane p (or of every sample when interleaved) for pixel (x, y).
+        auto gather = [&](std::uint32_t x0, std::uint32_t y, std::uint32_t count, int plane) {
+            std::vector<std::uint16_t> out;
+            for (std::uint32_t x = x0; x < x0 + count; ++x)
+                for (std::size_t s = 0; s < perPixel; ++s) {
+                    const std::size_t sample = separate ? std::size_t(plane) : s;
+                    const bool inside = x < spec.width && y < spec.height;
+                    out.push_back(inside ? samples[(std::size_t(y) * spec.width + x) * spp + sample]
+                                         : 0);
+                }
+            return packRow(out.data(), out.size(), spec.bitsPerSample, false);
+        };
+        if (spec.tileSize > 0) {
+            TIFFSetField(tif, TIFFTAG_TILEWIDTH, spec.tileSize);
+            TIFFSetField(tif, TIFFTAG_TILELENGTH, spec.tileSize);
+            for (int plane = 0; plane < planes; ++plane)
+                for (std::uint32_t ty = 0; ty < spec.height; ty += spec.tileSize)
+                    for (std::uint32_t tx = 0; tx < spec.width; tx += spec.tileSize) {
+                        std::vector<std::uint8_t> tile;
+                        for (std::uint32_t r = 0; r < spec.tileSize; ++r) {
+                            auto row = gather(tx, ty + r, spec.tileSize, plane);
+                            tile.insert(tile.end(), row.begin(), row.end());
+                        }
+                        TIFFWriteTile(tif, tile.data(), tx, ty, 0, std::uint16_t(plane));
+                    }
+        } else {
+            TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP,
+                         spec.rowsPerStrip ? spec.rowsPerStrip : TIFFDefaultStripSize(tif, 0));
+            for (int plane = 0; plane < planes; ++plane)
+                for (std::uint32_t y = 0; y < spec.height; ++y) {
+                    auto row = gather(0, y, spec.width, plane);
+                    if (TIFFWriteScanline(tif, row.data(), y, std::uint16_t(plane)) < 0)
+                        throw std::runtime_error("cannot encode " + path.string());
+                }
+        }
+        TIFFWriteDirectory(tif);
+    }
+    TIFFClose(tif);
+}
+
+void writeDng(const std::filesystem::path &path, std::uint32_t width, std::uint32_t height,
+              const std::vector<std::uint16_t> &mosaic) {
+    TIFF *tif = TIFFOpen(path.c_str(), "w");
+    if (!tif)
+        throw std::runtime_error("cannot write " + path.string());
+    const std::uint8_t dngVersion[4] = {1, 4, 0, 0};
+    const std::uint8_t backwardVersion[4] = {1, 1, 0, 0};
+    const std::uint16_t patternDim[2] = {2, 2};
+    const std::uint8_t pattern[4] = {0, 1, 1, 2}; // red, green / green, blue
+    const float neutral[3] = {1, 1, 1};
+    const float identity[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+    TIFFSetField(tif, TIFFTAG_SUBFILETYPE, 0);
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width);
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 16);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_CFA);
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, height);
+    TIFFSetField(tif, TIFFTAG_MAKE, "Quintarvel");
+    TIFFSetField(tif, TIFFTAG_MODEL, "Test Camera");
+    TIFFSetField(tif, TIFFTAG_DNGVERSION, dngVersion);
+    TIFFSetField(tif, TIFFTAG_DNGBACKWARDVERSION, backwardVersion);
+    TIFFSetField(tif, TIFFTAG_UNIQUECAMERAMODEL, "Quintarvel Test Camera");
+    TIFFSetField(tif, TIFFTAG_CFAREPEATPATTERNDIM, patternDim);
+    TIFFSetField(tif, TIFFTAG_CFAPATTERN, 4, pattern);
+    TIFFSetField(tif, TIFFTAG_COLORMATRIX1, 9, identity);
+    TIFFSetField(tif, TIFFTAG_CALIBRATIONILLUMINANT1, 21); // D65
+    TIFFSetField(tif, TIFFTAG_ASSHOTNEUTRAL, 3, neutral);
+    for (std::uint32_t y = 0; y < height; ++y) {
+        std::vector<std::uint16_t> row(mosaic.begin() + std::ptrdiff_t(y) * width,
+                                       mosaic.begin() + std::ptrdiff_t(y + 1) * width);
+        if (TIFFWriteScanline(tif, row.data(), y, 0) < 0)
+            throw std::runtime_error("cannot encode " + path.string());
+    }
+    TIFFWriteDirectory(tif);
+    TIFFClose(tif);
+}
+
+std::string rawContainer(const std::string &magic, std::uint32_t width, std::uint32_t height,
+                         const std::string &pixels) {
+    std::string out = magic;
+    for (const std::uint32_t v : {width, height})
+        for (int i = 0; i < 4; ++i)
+            out.push_back(char((v >> (8 * i)) & 0xFF));
+    return out + pixels;
+}
+
+} // namespace quintarvel::test

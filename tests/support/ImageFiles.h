@@ -1,0 +1,58 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+// Writers of small image files for tests and benchmarks. Samples are given row after row, top
+// row first, every sample of a pixel in order (palette images: one index per pixel).
+namespace quintarvel::test {
+
+struct PngSpec {
+    int width = 1, height = 1;
+    int colorType = 0; // PNG_COLOR_TYPE_*
+    int bitDepth = 8;
+    std::vector<std::uint16_t> samples;
+    std::vector<std::uint8_t> palette;      // red, green, blue per entry
+    std::vector<std::uint8_t> transparency; // tRNS alpha per palette entry
+    bool interlaced = false;
+    int compressionLevel = 6;
+};
+void writePng(const std::filesystem::path &path, const PngSpec &spec);
+
+struct JpegSpec {
+    int width = 1, height = 1;
+    int components = 3; // 1 grey, 3 RGB, 4 CMYK (written Adobe-style, inverted)
+    std::vector<std::uint8_t> samples;
+    int quality = 100;
+    bool progressive = false;
+};
+void writeJpeg(const std::filesystem::path &path, const JpegSpec &spec);
+
+struct TiffSpec {
+    std::uint32_t width = 1, height = 1;
+    std::uint16_t samplesPerPixel = 1, bitsPerSample = 8;
+    std::uint16_t photometric = 1; // PHOTOMETRIC_MINISBLACK
+    std::uint16_t planar = 1;      // PLANARCONFIG_CONTIG
+    std::uint16_t compression = 1; // COMPRESSION_NONE
+    std::uint16_t orientation = 1; // ORIENTATION_TOPLEFT
+    std::uint16_t sampleFormat = 1;
+    std::uint32_t rowsPerStrip = 0; // 0: libtiff's default
+    std::uint32_t tileSize = 0;     // 0: strips; otherwise square tiles (a multiple of 16)
+    std::vector<std::uint16_t> samples;
+    std::vector<std::uint16_t> extraSamples; // EXTRASAMPLE_* per sample beyond the colours
+    std::vector<std::uint16_t> colormap;     // 3 × 2^bits entries: all reds, greens, blues
+    int pages = 1;                           // later pages hold the samples inverted
+};
+void writeTiff(const std::filesystem::path &path, const TiffSpec &spec);
+
+// A minimal uncompressed DNG: 16-bit RGGB mosaic, neutral white balance, white level 65535.
+void writeDng(const std::filesystem::path &path, std::uint32_t width, std::uint32_t height,
+              const std::vector<std::uint16_t> &mosaic);
+
+// The raw raster container: magic, little-endian width and height, then `pixels`.
+std::string rawContainer(const std::string &magic, std::uint32_t width, std::uint32_t height,
+                         const std::string &pixels);
+
+} // namespace quintarvel::test
