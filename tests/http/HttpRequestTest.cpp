@@ -4,13 +4,6 @@
 
 using quintarvel::HttpRequest;
 
-TEST(HttpRequest, StartsEmptyWithAPresentEmptyAddress) {
-    const HttpRequest request;
-    EXPECT_TRUE(request.path.empty() && request.method.empty() && request.body.empty());
-    EXPECT_TRUE(request.queryParams.empty() && request.headers.empty() && request.params.empty());
-    EXPECT_EQ(request.address, std::optional<std::string>(""));
-}
-
 TEST(HttpRequest, HeaderContainsTokenComparesTrimmedLowerCasePieces) {
     HttpRequest request;
     EXPECT_FALSE(request.headerContainsToken("upgrade", "websocket"));

@@ -269,13 +269,6 @@ TEST(Socket, PlaceholderQueriesFailAndCloseIsHarmless) {
     placeholder.close();
 }
 
-TEST(Socket, EqualityAndHashFollowTheDescriptor) {
-    const Socket a(-1), b(-1);
-    EXPECT_TRUE(a == b);
-    EXPECT_EQ(std::hash<Socket>{}(a), std::hash<Socket>{}(b));
-    EXPECT_FALSE(a == Socket(-2));
-}
-
 TEST(Socket, SendFileAfterAPartialReadSendsFromTheFirstByte) {
     quintarvel::test::TempDir dir;
     std::string content;

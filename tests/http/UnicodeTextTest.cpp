@@ -17,9 +17,3 @@ TEST(UnicodeText, LowercasedMapsBeyondAscii) {
     EXPECT_EQ(text::lowercased("\u00C4\u00D7\u0416"), "\u00E4\u00D7\u0436");
     EXPECT_EQ(text::lowercased("A\xFF"), "a\xFF");
 }
-
-TEST(UnicodeText, SplitKeepsEmptyPieces) {
-    EXPECT_EQ(text::splitKeepingEmpty(",a,,b,", ','),
-              (std::vector<std::string>{"", "a", "", "b", ""}));
-    EXPECT_EQ(text::splitKeepingEmpty("", ','), (std::vector<std::string>{""}));
-}

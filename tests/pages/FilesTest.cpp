@@ -121,7 +121,3 @@ TEST(Files, WorkingDirectoryAndDelimiter) {
     EXPECT_EQ(files::workingDirectory(), buffer);
     EXPECT_EQ(files::pathDelimiter, "/");
 }
-
-TEST(Files, ErrorNamesItsCodeAndReason) {
-    EXPECT_EQ(std::string(FileError(ENOENT).what()), "error(2: No such file or directory)");
-}
