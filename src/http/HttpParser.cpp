@@ -1,5 +1,6 @@
 #include "http/HttpParser.h"
 
+#include "http/PercentDecoding.h"
 #include "http/UnicodeText.h"
 
 #include <cstring>
@@ -42,33 +43,10 @@ std::string percentEncode(std::string_view target) {
     return out;
 }
 
-int hexValue(char c) {
-    if (isDigit(c)) {
-        return c - '0';
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    return -1;
-}
-
-// Decodes the escapes percentEncode wrote; other text is copied.
-std::string percentDecode(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 &&
-            hexValue(text[i + 2]) >= 0) {
-            out.push_back(static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2])));
-            i += 2;
-        } else {
-            out.push_back(text[i]);
-        }
-    }
-    return out;
+// The target's text again: every escape in the reference is one percentEncode wrote over the
+// UTF-8 of a line, so decoding cannot fail.
+std::string percentDecode(std::string_view encoded) {
+    return removingPercentEncoding(encoded).value_or(std::string());
 }
 
 struct UriParts {
