@@ -18,6 +18,15 @@ class OwningBitmapImageRep final : public BitmapImageRep {
     std::unique_ptr<std::uint8_t[]> pixels_;
 };
 
+class SharingBitmapImageRep final : public BitmapImageRep {
+  public:
+    SharingBitmapImageRep(const Layout &layout, const ImageData &data, std::size_t offset)
+        : BitmapImageRep(layout, data.bytes() + offset), data_(data) {}
+
+  private:
+    ImageData data_;
+};
+
 } // namespace
 
 std::int64_t BitmapImageRep::Layout::packedRowBytes() const {
@@ -47,6 +56,17 @@ std::shared_ptr<BitmapImageRep> BitmapImageRep::make(const Layout &layout,
     if (!pixels || !accepts(layout, size))
         return nullptr;
     return std::make_shared<OwningBitmapImageRep>(layout, std::move(pixels));
+}
+
+} // namespace quintarvel
+
+namespace quintarvel {
+
+std::shared_ptr<BitmapImageRep> BitmapImageRep::sharing(const Layout &layout, const ImageData &data,
+                                                        std::size_t offset) {
+    if (offset > data.size() || !accepts(layout, data.size() - offset))
+        return nullptr;
+    return std::make_shared<SharingBitmapImageRep>(layout, data, offset);
 }
 
 } // namespace quintarvel

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/ImageData.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -36,6 +38,10 @@ class BitmapImageRep {
     // A bitmap over pixels it takes over; nothing when the layout is refused.
     static std::shared_ptr<BitmapImageRep>
     make(const Layout &layout, std::unique_ptr<std::uint8_t[]> pixels, std::size_t size);
+
+    // A bitmap over bytes `offset` onwards of `data`, which it shares: nothing is copied.
+    static std::shared_ptr<BitmapImageRep> sharing(const Layout &layout, const ImageData &data,
+                                                   std::size_t offset);
 
     virtual ~BitmapImageRep() = default;
     BitmapImageRep(const BitmapImageRep &) = delete;

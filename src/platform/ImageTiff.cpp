@@ -277,11 +277,52 @@ void flipRows(PixelBuffer &pixels) {
         std::swap_ranges(pixels.row(a), pixels.row(a) + l.bytesPerRow, pixels.row(b));
 }
 
-std::shared_ptr<BitmapImageRep> readSamples(TIFF *tif, const Fields &f, int colours) {
+// Uncompressed strips stored back to back, in the machine's byte order and exactly the bitmap's
+// layout, are the bitmap already: share them instead of copying (large astronomical TIFFs are
+// mostly like this).
+std::shared_ptr<BitmapImageRep> shareStrips(TIFF *tif, const Fields &f, const ImageData &data,
+                                            const BitmapImageRep::Layout &layout) {
+    if (f.compression != COMPRESSION_NONE || TIFFIsTiled(tif) ||
+        f.photometric == PHOTOMETRIC_MINISWHITE || f.orientation != ORIENTATION_TOPLEFT ||
+        (f.bits != 8 && f.bits != 16) || (f.bits == 16 && TIFFIsByteSwapped(tif)) ||
+        layout.samplesPerPixel != f.samples ||
+        (f.planar == PLANARCONFIG_SEPARATE && f.samples > 1) ||
+        TIFFScanlineSize64(tif) != static_cast<std::uint64_t>(layout.bytesPerRow))
+        return nullptr;
+    std::uint32_t rowsPerStrip = f.height;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
+    rowsPerStrip = std::clamp<std::uint32_t>(rowsPerStrip, 1, f.height);
+    const auto rowBytes = static_cast<std::uint64_t>(layout.bytesPerRow);
+    const std::uint64_t start = TIFFGetStrileOffset(tif, 0);
+    const std::uint32_t strips = TIFFNumberOfStrips(tif);
+    if (std::uint64_t{strips} != (std::uint64_t{f.height} + rowsPerStrip - 1) / rowsPerStrip)
+        return nullptr;
+    for (std::uint32_t strip = 0; strip < strips; ++strip) {
+        const std::uint64_t firstRow = std::uint64_t{strip} * rowsPerStrip;
+        const std::uint64_t rows = std::min<std::uint64_t>(rowsPerStrip, f.height - firstRow);
+        if (TIFFGetStrileOffset(tif, strip) != start + firstRow * rowBytes ||
+            TIFFGetStrileByteCount(tif, strip) < rows * rowBytes)
+            return nullptr;
+    }
+    return BitmapImageRep::sharing(layout, data, start);
+}
+
+std::shared_ptr<BitmapImageRep> readSamples(TIFF *tif, const Fields &f, int colours,
+                                            const ImageData &data) {
     const bool keepAlpha = colours == 3 && f.samples >= 4 && f.bits == 8;
-    auto pixels = PixelBuffer::allocate(
-        f.width, f.height, f.bits == 16 ? 16 : 8, colours + (keepAlpha ? 1 : 0), keepAlpha,
-        colours == 3 ? BitmapImageRep::ColorSpace::rgb : BitmapImageRep::ColorSpace::white);
+    BitmapImageRep::Layout layout;
+    layout.pixelsWide = f.width;
+    layout.pixelsHigh = f.height;
+    layout.bitsPerSample = f.bits == 16 ? 16 : 8;
+    layout.samplesPerPixel = colours + (keepAlpha ? 1 : 0);
+    layout.hasAlpha = keepAlpha;
+    layout.colorSpace =
+        colours == 3 ? BitmapImageRep::ColorSpace::rgb : BitmapImageRep::ColorSpace::white;
+    layout.bytesPerRow = layout.packedRowBytes();
+    if (auto shared = shareStrips(tif, f, data, layout))
+        return shared;
+    auto pixels = PixelBuffer::allocate(layout.pixelsWide, layout.pixelsHigh, layout.bitsPerSample,
+                                        layout.samplesPerPixel, layout.hasAlpha, layout.colorSpace);
     if (!pixels || !SampleReader(tif, f, colours, *pixels).read())
         return nullptr;
     if (f.orientation == ORIENTATION_TOPRIGHT || f.orientation == ORIENTATION_BOTRIGHT)
@@ -350,7 +391,7 @@ std::shared_ptr<BitmapImageRep> decodeTiff(const ImageData &data) {
     const bool plainOrientation =
         f.orientation >= ORIENTATION_TOPLEFT && f.orientation <= ORIENTATION_BOTLEFT;
     if (colours > 0 && f.samples >= colours && depthKept && plainOrientation)
-        return readSamples(tif.get(), f, colours);
+        return readSamples(tif.get(), f, colours, data);
     return readRgba(tif.get(), f);
 }
 

@@ -203,6 +203,8 @@ TEST(Image, TiffKeepsSixteenBitSamplesAcrossStorageLayouts) {
     rgba16.extraSamples = {EXTRASAMPLE_ASSOCALPHA};
     TiffSpec greyAlpha = tiff(2, 1, 2, 16, PHOTOMETRIC_MINISBLACK, {40000, 1, 7, 1});
     greyAlpha.extraSamples = {EXTRASAMPLE_UNASSALPHA};
+    TiffSpec bigEndian = tiff(20, 18, 3, 16, PHOTOMETRIC_RGB, rgb16);
+    bigEndian.bigEndian = true;
     TiffSpec pages = tiff(2, 1, 1, 8, PHOTOMETRIC_MINISBLACK, {10, 20});
     pages.pages = 3;
     checkCases({
@@ -219,6 +221,7 @@ TEST(Image, TiffKeepsSixteenBitSamplesAcrossStorageLayouts) {
          24,
          {1, 2, 3, 4, 5, 6}},
         {"rgb16.tif", writing(tiff(20, 18, 3, 16, PHOTOMETRIC_RGB, rgb16)), 48, rgb16Expected},
+        {"bigendian.tif", writing(bigEndian), 48, rgb16Expected},
         {"planar.tif", writing(planar), 48, rgb16Expected},
         {"tiled.tif", writing(tiled), 48, rgb16Expected},
         {"tiled-planar.tif", writing(tiledPlanar), 48, rgb16Expected},
@@ -228,6 +231,19 @@ TEST(Image, TiffKeepsSixteenBitSamplesAcrossStorageLayouts) {
         {"greyalpha16.tif", writing(greyAlpha), 16, {40000, 7}},
         {"pages.tif", writing(pages), 8, {10, 20}},
     });
+}
+
+TEST(Image, UncompressedTiffStripsAreSharedNotCopied) {
+    TempDir dir;
+    TiffSpec spec = tiff(3, 5, 1, 16, PHOTOMETRIC_MINISBLACK,
+                         {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 40000});
+    spec.rowsPerStrip = 2;
+    test::writeTiff(dir / "a.tif", spec);
+    const ImageData data = *ImageData::contentsOfFile(dir / "a.tif");
+    auto rep = Image::initWithData(data)->representations().front();
+    EXPECT_GE(rep->bitmapData(), data.bytes());
+    EXPECT_LT(rep->bitmapData(), data.bytes() + data.size());
+    EXPECT_EQ(samplesOf(*rep).back(), 40000u);
 }
 
 TEST(Image, TiffMapsOtherColourModelsAndOrientations) {

@@ -118,7 +118,7 @@ void writeJpeg(const std::filesystem::path &path, const JpegSpec &spec) {
 }
 
 void writeTiff(const std::filesystem::path &path, const TiffSpec &spec) {
-    TIFF *tif = TIFFOpen(path.c_str(), "w");
+    TIFF *tif = TIFFOpen(path.c_str(), spec.bigEndian ? "wb" : "wl");
     if (!tif)
         throw std::runtime_error("cannot write " + path.string());
     const std::size_t spp = spec.samplesPerPixel;

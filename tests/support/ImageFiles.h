@@ -44,6 +44,7 @@ struct TiffSpec {
     std::vector<std::uint16_t> extraSamples; // EXTRASAMPLE_* per sample beyond the colours
     std::vector<std::uint16_t> colormap;     // 3 × 2^bits entries: all reds, greens, blues
     int pages = 1;                           // later pages hold the samples inverted
+    bool bigEndian = false;
 };
 void writeTiff(const std::filesystem::path &path, const TiffSpec &spec);
 
