@@ -28,22 +28,24 @@ std::string joined(const std::vector<std::string> &lines) {
 
 TEST_F(NetServiceOnPrivateAvahi, PublishedServiceIsBrowsableOnLoopback) {
     auto delegate = std::make_shared<test::RecordingNetServiceDelegate>();
-    auto service = NetService::create("", "_quintarvel._tcp", "Quintarvel Test", 47011);
+    const std::string name = test::PrivateAvahi::uniqueName("Quintarvel Test");
+    auto service = NetService::create("", "_quintarvel._tcp", name, 47011);
     service->setDelegate(delegate);
     service->publish();
     ASSERT_TRUE(delegate->waitFor(1)) << avahi.avahiLog();
     ASSERT_EQ(delegate->events(), std::vector<std::string>{"published"}) << avahi.avahiLog();
     auto lines = avahi.browse("_quintarvel._tcp");
-    EXPECT_TRUE(
-        test::PrivateAvahi::listsResolved(lines, "Quintarvel\\032Test", "_quintarvel._tcp", 47011))
+    EXPECT_TRUE(test::PrivateAvahi::listsResolved(lines, "Quintarvel\\032" + name.substr(11),
+                                                  "_quintarvel._tcp", 47011))
         << joined(lines);
 }
 
 TEST_F(NetServiceOnPrivateAvahi, SecondServiceOfTheSameNameCollides) {
     auto first = std::make_shared<test::RecordingNetServiceDelegate>();
     auto second = std::make_shared<test::RecordingNetServiceDelegate>();
-    auto a = NetService::create("", "_quintarvel._tcp", "Twin", 47012);
-    auto b = NetService::create("", "_quintarvel._tcp", "Twin", 47013);
+    const std::string name = test::PrivateAvahi::uniqueName("Twin");
+    auto a = NetService::create("", "_quintarvel._tcp", name, 47012);
+    auto b = NetService::create("", "_quintarvel._tcp", name, 47013);
     a->setDelegate(first);
     b->setDelegate(second);
     a->publish();
@@ -57,7 +59,8 @@ TEST_F(NetServiceOnPrivateAvahi, SecondServiceOfTheSameNameCollides) {
 
 TEST_F(NetServiceOnPrivateAvahi, DaemonGoingAwayIsReportedAndBusWithoutDaemonFails) {
     auto delegate = std::make_shared<test::RecordingNetServiceDelegate>();
-    auto service = NetService::create("", "_quintarvel._tcp", "Quintarvel", 47014);
+    auto service = NetService::create("", "_quintarvel._tcp",
+                                      test::PrivateAvahi::uniqueName("Quintarvel"), 47014);
     service->setDelegate(delegate);
     service->publish();
     ASSERT_TRUE(delegate->waitFor(1));

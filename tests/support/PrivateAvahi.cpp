@@ -119,6 +119,10 @@ std::optional<std::string> PrivateAvahi::unavailableReason() {
     return std::nullopt;
 }
 
+std::string PrivateAvahi::uniqueName(const std::string &base) {
+    return base + "-" + std::to_string(getpid());
+}
+
 void PrivateAvahi::startBus() {
     if (busPid_ > 0)
         return;
@@ -152,6 +156,14 @@ void PrivateAvahi::stopBus() {
 void PrivateAvahi::startAvahi() {
     if (avahiPid_ > 0)
         return;
+    // Daemons of tests running side by side share the loopback link: give each its own host
+    // name, or they would fight over one.
+    std::string config = readFile(fixtures + "/avahi/avahi-daemon.conf");
+    const std::string hostLine = "host-name=quintarvel-test";
+    if (auto at = config.find(hostLine); at != std::string::npos)
+        config.insert(at + hostLine.size(), "-" + std::to_string(getpid()));
+    const auto configPath = busFolder() / "avahi-daemon.conf";
+    writeFile(configPath, config);
     int out[2];
     if (pipe2(out, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe failed");
@@ -160,7 +172,7 @@ void PrivateAvahi::startAvahi() {
     avahiPid_ = spawn({"unshare", "--mount", "--propagation", "private", "sh", "-c",
                        "mount -t tmpfs tmpfs /run && exec avahi-daemon -f \"$0\" --no-drop-root "
                        "--no-chroot --no-rlimits --no-proc-title",
-                       fixtures + "/avahi/avahi-daemon.conf"},
+                       configPath.string()},
                       out[1]);
     close(out[1]);
     auto output = std::make_shared<Output>();

@@ -28,6 +28,9 @@ class PrivateAvahi {
     PrivateAvahi &operator=(const PrivateAvahi &) = delete;
 
     static std::optional<std::string> unavailableReason();
+    // A service name no other test process uses: daemons of tests running side by side share
+    // the loopback link, so equal names would collide.
+    static std::string uniqueName(const std::string &base);
     static const std::string &busAddress();
 
     // Each waits until the daemon is ready, or throws std::runtime_error with its output.
