@@ -108,12 +108,12 @@ bool convertImageToFITS(const std::string &imagePath, const std::string &fitsPat
     int status = 0;
     int exists = 0;
     fits_file_exists(fitsPath.c_str(), &exists, &status);
-    // Only a file (or a link) is replaced; a folder, device or FIFO of that name stays, and
-    // creating the file then fails.
+    // The file replaced is the one at the literal path, the one created below, even where
+    // CFITSIO reads the name differently. Only a file or a link is removed: a folder, device or
+    // FIFO of that name stays, and creating the file then fails.
     std::error_code ignored;
     const auto kind = std::filesystem::symlink_status(fitsPath, ignored).type();
-    if (exists > 0 && (kind == std::filesystem::file_type::regular ||
-                       kind == std::filesystem::file_type::symlink))
+    if (kind == std::filesystem::file_type::regular || kind == std::filesystem::file_type::symlink)
         std::filesystem::remove(fitsPath, ignored);
     // The path is taken literally: CFITSIO's extended file-name syntax ("!", "[...]", "(...)")
     // would otherwise let a folder name such as "M31 (2)" create a different file.

@@ -25,7 +25,7 @@ namespace quintarvel {
 //   grey 8-bit -> 8 bpp; grey 1/2/4-bit -> 8 bpp scaled to 0..255; grey 16-bit -> 16 bpp
 //   (grey+alpha drops the alpha; TIFF "min is white" is inverted to min is black)
 //   RGB 8-bit -> 24 bpp; RGBA 8-bit -> 32 bpp; RGB 16-bit -> 48 bpp; RGBA 16-bit -> 48 bpp
-//   PNG palette -> 24 bpp (transparency ignored); JPEG CMYK/YCCK -> 24 bpp
+//   PNG palette -> 24 bpp, or 32 bpp RGBA when it has transparency; JPEG CMYK/YCCK -> 24 bpp
 //   TIFF palette, CMYK, YCbCr, Lab and other colour models, and TIFF orientations that swap
 //   the axes -> 32 bpp RGBA through libtiff's RGBA reader (8 bits per sample)
 //   TIFF with several pages: the first page; floating-point or signed samples: refused

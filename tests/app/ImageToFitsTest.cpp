@@ -9,6 +9,7 @@
 #include <csignal>
 #include <fitsio.h>
 #include <functional>
+#include <future>
 #include <gtest/gtest.h>
 #include <optional>
 #include <png.h>
@@ -240,6 +241,7 @@ TEST_F(ImageToFits, OutputPathsAreTakenLiterallyAndRefusedWhenUnusable) {
 
     // CFITSIO would read "(...)" as a template and "[...]" as an extension.
     const std::string odd = path("M31 (2)[1].fits");
+    test::writeFile(odd, "an older file");
     ASSERT_TRUE(convertImageToFITS(path("in.raw"), odd));
     ASSERT_TRUE(readFits(odd));
     EXPECT_EQ(readFits(odd)->values, std::vector<std::uint16_t>{9});
@@ -247,6 +249,29 @@ TEST_F(ImageToFits, OutputPathsAreTakenLiterallyAndRefusedWhenUnusable) {
     fs::create_directory(dir / "folder.fits");
     EXPECT_FALSE(convertImageToFITS(path("in.raw"), path("folder.fits")));
     EXPECT_TRUE(fs::is_directory(dir / "folder.fits"));
+}
+
+TEST_F(ImageToFits, ConversionsRunSideBySide) {
+    std::vector<std::future<bool>> running;
+    for (int i = 0; i < 4; ++i) {
+        const std::string name = "in" + std::to_string(i);
+        test::writePng(dir / (name + ".png"),
+                       png(64, 64, PNG_COLOR_TYPE_GRAY, 16,
+                           std::vector<std::uint16_t>(64 * 64, std::uint16_t(1000 * i))));
+        test::writeTiff(dir / (name + ".tif"),
+                        tiff(64, 1, 8, std::vector<std::uint16_t>(64 * 64, std::uint16_t(i))));
+        for (const char *suffix : {".png", ".tif"})
+            running.push_back(std::async(std::launch::async, [this, name, suffix] {
+                return convertImageToFITS(path(name + suffix), path(name + suffix + ".fits"));
+            }));
+    }
+    for (auto &r : running)
+        EXPECT_TRUE(r.get());
+    for (int i = 0; i < 4; ++i) {
+        const std::string name = "in" + std::to_string(i);
+        EXPECT_EQ(readFits(dir / (name + ".png.fits"))->values[100], 1000 * i);
+        EXPECT_EQ(readFits(dir / (name + ".tif.fits"))->values[100], i);
+    }
 }
 
 // A bitmap with any layout and size, over a few real bytes.

@@ -82,9 +82,8 @@ auto writing(TiffSpec spec) {
 }
 
 TEST(Image, PngKeepsSixteenBitSamplesAndMapsEveryLayout) {
-    PngSpec palette = png(2, 1, PNG_COLOR_TYPE_PALETTE, 8, {1, 0});
-    palette.palette = {10, 20, 30, 40, 50, 60};
-    PngSpec transparent = palette;
+    PngSpec transparent = png(2, 1, PNG_COLOR_TYPE_PALETTE, 8, {1, 0});
+    transparent.palette = {10, 20, 30, 40, 50, 60};
     transparent.transparency = {0, 128};
     PngSpec interlaced = png(9, 9, PNG_COLOR_TYPE_GRAY, 16, {});
     std::vector<unsigned> grid;
@@ -94,11 +93,6 @@ TEST(Image, PngKeepsSixteenBitSamplesAndMapsEveryLayout) {
     }
     interlaced.interlaced = true;
     checkCases({
-        {"grey8.png",
-         writing(png(2, 2, PNG_COLOR_TYPE_GRAY, 8, {10, 20, 30, 40})),
-         8,
-         {10, 20, 30, 40}},
-        {"grey16.png", writing(png(2, 1, PNG_COLOR_TYPE_GRAY, 16, {40000, 3})), 16, {40000, 3}},
         {"grey1.png", writing(png(2, 1, PNG_COLOR_TYPE_GRAY, 1, {0, 1})), 8, {0, 255}},
         {"grey2.png", writing(png(2, 1, PNG_COLOR_TYPE_GRAY, 2, {1, 3})), 8, {85, 255}},
         {"grey4.png", writing(png(2, 1, PNG_COLOR_TYPE_GRAY, 4, {1, 15})), 8, {17, 255}},
@@ -110,29 +104,20 @@ TEST(Image, PngKeepsSixteenBitSamplesAndMapsEveryLayout) {
          writing(png(2, 1, PNG_COLOR_TYPE_GRAY_ALPHA, 16, {40000, 1, 2, 65535})),
          16,
          {40000, 2}},
-        {"rgb8.png",
-         writing(png(2, 1, PNG_COLOR_TYPE_RGB, 8, {1, 2, 3, 4, 5, 6})),
-         24,
-         {1, 2, 3, 4, 5, 6}},
         {"rgba8.png",
          writing(png(1, 1, PNG_COLOR_TYPE_RGBA, 8, {1, 2, 3, 200})),
          32,
          {1, 2, 3, 200}},
-        {"rgb16.png",
-         writing(png(2, 1, PNG_COLOR_TYPE_RGB, 16, {1, 1, 2, 65535, 0, 40000})),
-         48,
-         {1, 1, 2, 65535, 0, 40000}},
         {"rgba16.png",
          writing(png(1, 1, PNG_COLOR_TYPE_RGBA, 16, {40000, 2, 3, 9})),
          48,
          {40000, 2, 3}},
-        {"palette.png", writing(palette), 24, {40, 50, 60, 10, 20, 30}},
         {"palette-trns.png", writing(transparent), 32, {40, 50, 60, 128, 10, 20, 30, 0}},
         {"interlaced.png", writing(interlaced), 16, grid},
     });
 }
 
-TEST(Image, JpegGivesGreyOrRgb) {
+TEST(Image, JpegProgressiveAndCmykGiveRgb) {
     TempDir dir;
     auto flat = [](int components, std::vector<std::uint8_t> pixel, bool progressive) {
         JpegSpec s;
@@ -150,8 +135,6 @@ TEST(Image, JpegGivesGreyOrRgb) {
         int bitsPerPixel;
         std::vector<int> pixel;
     } cases[] = {
-        {"grey.jpg", flat(1, {100}, false), 8, {100}},
-        {"rgb.jpg", flat(3, {200, 100, 50}, false), 24, {200, 100, 50}},
         {"progressive.jpg", flat(3, {20, 40, 240}, true), 24, {20, 40, 240}},
         {"cmyk.jpg", flat(4, {0, 0, 255, 0}, false), 24, {255, 255, 0}},
     };
@@ -208,18 +191,6 @@ TEST(Image, TiffKeepsSixteenBitSamplesAcrossStorageLayouts) {
     TiffSpec pages = tiff(2, 1, 1, 8, PHOTOMETRIC_MINISBLACK, {10, 20});
     pages.pages = 3;
     checkCases({
-        {"grey8.tif",
-         writing(tiff(2, 2, 1, 8, PHOTOMETRIC_MINISBLACK, {10, 20, 30, 40})),
-         8,
-         {10, 20, 30, 40}},
-        {"grey16.tif",
-         writing(tiff(2, 1, 1, 16, PHOTOMETRIC_MINISBLACK, {40000, 3})),
-         16,
-         {40000, 3}},
-        {"rgb8.tif",
-         writing(tiff(2, 1, 3, 8, PHOTOMETRIC_RGB, {1, 2, 3, 4, 5, 6})),
-         24,
-         {1, 2, 3, 4, 5, 6}},
         {"rgb16.tif", writing(tiff(20, 18, 3, 16, PHOTOMETRIC_RGB, rgb16)), 48, rgb16Expected},
         {"bigendian.tif", writing(bigEndian), 48, rgb16Expected},
         {"planar.tif", writing(planar), 48, rgb16Expected},
@@ -269,25 +240,6 @@ TEST(Image, TiffMapsOtherColourModelsAndOrientations) {
         {"bottomup.tif", writing(bottomUp), 16, {2, 1}},
         {"mirrored.tif", writing(mirrored), 24, {4, 5, 6, 1, 2, 3}},
     });
-}
-
-TEST(Image, CameraRawIsDemosaicedToSixteenBitRgb) {
-    TempDir dir;
-    std::vector<std::uint16_t> mosaic(64 * 48);
-    for (std::size_t i = 0; i < mosaic.size(); ++i)
-        mosaic[i] = i / 64 < 24 ? 40000 : 4000;
-    test::writeDng(dir / "photo.dng", 64, 48, mosaic);
-    // From bytes (the DNG signature is recognised) and from the file.
-    for (auto rep : {decodeFile(dir / "photo.dng"),
-                     Image::initWithContentsOfFile(dir / "photo.dng")->representations()[0]}) {
-        ASSERT_TRUE(rep);
-        EXPECT_EQ(rep->bitsPerPixel(), 48);
-        EXPECT_EQ(rep->pixelsWide(), 64);
-        EXPECT_EQ(rep->pixelsHigh(), 48);
-        const auto samples = samplesOf(*rep);
-        EXPECT_NEAR(samples[3 * 64 * 2 + 30], 40000, 400); // row 2, top half
-        EXPECT_NEAR(samples[3 * 64 * 45 + 30], 4000, 400); // row 45, bottom half
-    }
 }
 
 TEST(Image, FileRouteFallsBackToBytesWhenNotCameraRaw) {
