@@ -1,7 +1,9 @@
 # <bin>/../libexec/quintarvel/ holds a link to every program of the installed engine
 # suite: solve-field finds its helpers beside itself, not on PATH.
 find_program(QUINTARVEL_SOLVE_FIELD solve-field)
-set(QUINTARVEL_LIBEXEC_DIR ${PROJECT_BINARY_DIR}/libexec/quintarvel)
+# Cached so that tests/, a sibling of the src/ scope that includes this file, sees it too.
+set(QUINTARVEL_LIBEXEC_DIR ${PROJECT_BINARY_DIR}/libexec/quintarvel CACHE INTERNAL
+    "Links to the engine programs, beside the build's bin/")
 if(QUINTARVEL_SOLVE_FIELD)
   get_filename_component(engine_dir ${QUINTARVEL_SOLVE_FIELD} REALPATH)
   get_filename_component(engine_dir ${engine_dir} DIRECTORY)

@@ -8,9 +8,11 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace quintarvel {
 
+class FileHandle;
 class Process;
 
 // Where a solver finds and keeps its files. The standard set comes from the application
@@ -87,6 +89,15 @@ class SolverDelegate : public std::enable_shared_from_this<SolverDelegate> {
     virtual void busy(std::optional<std::string> message = std::nullopt);
     // Status "failed", as `done`; a message is logged in red.
     virtual void failed(std::optional<std::string> message = std::nullopt);
+
+    // Runs the engine program named `program` from the engines folder to its end, on the
+    // calling thread (never the main thread): working folder the support folder,
+    // environment exactly "TMP" = the temporary folder, standard output and error on one
+    // pipe. Logs the command line and every output line, takes the calibration results
+    // from result lines, and writes every line to `forwardHandle` when given. Throws
+    // EngineRunError when the program cannot be started or ends with a non-zero status.
+    virtual void run(const std::string &program, const std::vector<std::string> &arguments,
+                     FileHandle *forwardHandle = nullptr);
 
   private:
     void changeStatus(std::optional<std::string> message, const Color &color, const char *status,

@@ -6,7 +6,7 @@
 
 namespace quintarvel::test {
 
-SolverFixture::SolverFixture()
+SolverFixture::SolverFixture(std::filesystem::path enginesFolder)
     : solveMenu(std::make_shared<FakeControl>("solveMenu", journal)),
       abortMenu(std::make_shared<FakeControl>("abortMenu", journal)),
       solveButton(std::make_shared<FakeControl>("solveButton", journal)),
@@ -15,7 +15,7 @@ SolverFixture::SolverFixture()
     paths.supportFolder = dir / "support";
     paths.configurationFile = paths.supportFolder / "quintarvel-0.cfg";
     paths.temporaryFolder = (dir / "tmp").string() + "/";
-    paths.enginesFolder = QUINTARVEL_LIBEXEC_DIR;
+    paths.enginesFolder = std::move(enginesFolder);
     std::filesystem::create_directories(paths.supportFolder);
     std::filesystem::create_directories(dir / "tmp");
     solver = std::make_shared<SolverDelegate>(paths);

@@ -4,13 +4,16 @@
 #include "support/FakeViews.h"
 #include "support/TempDir.h"
 
+#include <filesystem>
 #include <memory>
 
 namespace quintarvel::test {
 
 // A solver wired to recording views, with its folders in a fresh temporary folder.
 struct SolverFixture {
-    SolverFixture();
+    // The engine programs come from `enginesFolder`: the build's links to the real engine
+    // unless a test gives its fakes.
+    explicit SolverFixture(std::filesystem::path enginesFolder = QUINTARVEL_LIBEXEC_DIR);
     // Runs the main queue until it is empty.
     void drainMainQueue();
 

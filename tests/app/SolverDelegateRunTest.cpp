@@ -1,0 +1,285 @@
+#include "app/SolverDelegate.h"
+
+#include "app/AppGlobals.h"
+#include "app/EngineRunError.h"
+#include "app/LineIO.h"
+#include "platform/Pipe.h"
+#include "platform/Process.h"
+#include "support/SolverFixture.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <fcntl.h>
+#include <future>
+
+namespace quintarvel {
+namespace {
+
+using Case = EngineRunError::Case;
+
+class SolverDelegateRunTest : public ::testing::Test, protected test::SolverFixture {
+  protected:
+    SolverDelegateRunTest() : SolverFixture(QUINTARVEL_TEST_FIXTURES "/engine") {}
+
+    // Runs the fake wcsinfo, which prints the lines as its output, then shows the log.
+    void runWcsinfo(const std::string &output) {
+        const auto path = dir / "solution.wcs";
+        test::writeFile(path, output);
+        solver->run("wcsinfo", {path.string()});
+        drainMainQueue();
+    }
+
+    // The colour of the logged line, or nothing when it was not logged.
+    std::optional<Color> colorOf(const std::string &line) const {
+        for (const auto &[text, color] : logView->lines)
+            if (text == line + "\n")
+                return color;
+        return std::nullopt;
+    }
+
+    // Where a line lies in the log; -1 when it is not there.
+    long positionOf(const std::string &line) const {
+        const auto &lines = logView->lines;
+        for (std::size_t i = 0; i < lines.size(); ++i)
+            if (lines[i].first == line + "\n")
+                return static_cast<long>(i);
+        return -1;
+    }
+
+    // Runs and hands back what it threw.
+    std::optional<EngineRunError> runFailing(const std::string &program,
+                                             const std::vector<std::string> &arguments) {
+        std::optional<EngineRunError> error;
+        try {
+            solver->run(program, arguments);
+        } catch (const EngineRunError &e) {
+            error = e;
+        }
+        drainMainQueue();
+        return error;
+    }
+};
+
+TEST_F(SolverDelegateRunTest, ResultLinesSetTheResultsAndShowGreen) {
+    runWcsinfo("ra_center   123.5\n"
+               "dec_center -45.25 7\n"
+               "orientation 0x1p3\n"
+               "pixscale +1.5e1\n"
+               "parity 0.5\n"
+               "Field size: 3 x 2 degrees\n"
+               "Field center: (RA,Dec) = (1, 2) deg.\n"
+               "ra_center_note 9\n");
+    EXPECT_EQ(solver->raCenter(), 123.5);
+    EXPECT_EQ(solver->decCenter(), -45.25); // the second piece; later ones are ignored
+    EXPECT_EQ(solver->orientation(), 8.0);
+    EXPECT_EQ(solver->pixelScale(), 15.0);
+    EXPECT_EQ(solver->parity(), 1);
+    for (const char *line :
+         {"ra_center   123.5", "dec_center -45.25 7", "orientation 0x1p3", "pixscale +1.5e1",
+          "parity 0.5", "Field size: 3 x 2 degrees", "Field center: (RA,Dec) = (1, 2) deg."})
+        EXPECT_EQ(colorOf(line), successColor()) << line;
+    EXPECT_TRUE(colorOf("ra_center_note 9")->isControlText);
+    EXPECT_LT(positionOf("ra_center   123.5"), positionOf("ra_center_note 9"));
+}
+
+TEST_F(SolverDelegateRunTest, ValuesThatAreNoNumberClearTheFieldButKeepParity) {
+    solver->setRaCenter(1);
+    solver->setDecCenter(1);
+    solver->setOrientation(1);
+    solver->setPixelScale(1);
+    solver->setParity(1);
+    runWcsinfo("ra_center 12,5\n"
+               "dec_center 123.5x\n"
+               "orientation \n"
+               "pixscale\t2\n"
+               "parity word\n");
+    EXPECT_EQ(solver->raCenter(), std::nullopt);
+    EXPECT_EQ(solver->decCenter(), std::nullopt);
+    EXPECT_EQ(solver->orientation(), std::nullopt); // no second piece
+    EXPECT_EQ(solver->pixelScale(), 1.0);           // a tab matches no prefix
+    EXPECT_EQ(solver->parity(), 1);
+    EXPECT_EQ(colorOf("ra_center 12,5"), successColor());
+    EXPECT_EQ(colorOf("orientation "), successColor());
+    EXPECT_EQ(colorOf("parity word"), successColor());
+    EXPECT_TRUE(colorOf("pixscale\t2")->isControlText);
+
+    // White space inside the piece, a carriage return included, makes it no number.
+    runWcsinfo("ra_center 5\r\ndec_center 5\v\npixscale -INFINITY\norientation NaN\n");
+    EXPECT_EQ(solver->raCenter(), std::nullopt);
+    EXPECT_EQ(solver->decCenter(), std::nullopt);
+    EXPECT_EQ(solver->pixelScale(), -INFINITY);
+    EXPECT_TRUE(std::isnan(solver->orientation().value_or(0)));
+}
+
+TEST_F(SolverDelegateRunTest, ParityIsOneForZeroOrMoreAndZeroBelowOrForNan) {
+    struct Case {
+        const char *line;
+        std::optional<long> before, after;
+    };
+    for (const Case &c :
+         {Case{"parity 1", 0, 1}, Case{"parity 0", 0, 1}, Case{"parity 0.5", 0, 1},
+          Case{"parity -1", 1, 0}, Case{"parity nan", 1, 0}, Case{"parity word", 0, 0},
+          Case{"parity ", 1, 1}, Case{"parity 2", std::nullopt, 1},
+          Case{"parity x", std::nullopt, std::nullopt}}) {
+        solver->setParity(c.before);
+        runWcsinfo(std::string(c.line) + "\n");
+        EXPECT_EQ(solver->parity(), c.after) << c.line;
+    }
+}
+
+TEST_F(SolverDelegateRunTest, SuccessLogsCommandLineAndDoneAndForwardsEveryLine) {
+    const auto forwardPath = dir / "forwarded";
+    FileHandle forward(::open(forwardPath.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
+    solver->run("wcsinfo", {"--fake-line", "a", "--fake-line", "", "--fake-stderr", "b"}, &forward);
+    drainMainQueue();
+    EXPECT_EQ(test::readFile(forwardPath), "a\n\nb\n");
+    // Empty lines are forwarded, never logged; standard error is read like standard output.
+    const std::string commandLine = "\nwcsinfo --fake-line a --fake-line  --fake-stderr b";
+    std::vector<std::string> logged;
+    for (const auto &entry : logView->lines)
+        logged.push_back(entry.first);
+    std::sort(logged.begin(), logged.end());
+    EXPECT_EQ(logged,
+              (std::vector<std::string>{commandLine + "\n", "a\n", "b\n", "wcsinfo done\n"}));
+    EXPECT_LT(positionOf("a"), positionOf("b"));
+    EXPECT_LT(positionOf(commandLine), positionOf("wcsinfo done"));
+    EXPECT_EQ(colorOf(commandLine), warningColor());
+    EXPECT_EQ(colorOf("wcsinfo done"), warningColor());
+    EXPECT_EQ(solver->status(), "busy");
+    EXPECT_EQ(solver->message(), "wcsinfo done");
+    EXPECT_FALSE(solver->task());
+}
+
+TEST_F(SolverDelegateRunTest, ProgramWithoutArgumentsShowsItsBareName) {
+    solver->run("solve-field", {});
+    drainMainQueue();
+    EXPECT_EQ(colorOf("\nsolve-field"), warningColor());
+    EXPECT_EQ(colorOf("solve-field: nothing solved in this fake"), Color::controlText());
+}
+
+TEST_F(SolverDelegateRunTest, ProgramGetsOnlyTmpAndTheSupportFolder) {
+    solver->run("wcsinfo", {"--fake-environment"});
+    drainMainQueue();
+    EXPECT_EQ(logView->lines.size(), 4u);
+    EXPECT_GE(positionOf("TMP=" + solver->paths().temporaryFolder), 0);
+    EXPECT_GE(positionOf(std::filesystem::canonical(solver->paths().supportFolder).string()), 0);
+}
+
+TEST_F(SolverDelegateRunTest, NonZeroStatusIsTerminatedAndFifteenIsAborted) {
+    auto error = runFailing("image2xy", {"--fake-exit", "2"});
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->errorCase(), Case::terminated);
+    EXPECT_STREQ(error->domain(), "terminated");
+    EXPECT_EQ(error->code(), 0);
+    EXPECT_EQ(colorOf("image2xy terminated (status 2)"), errorColor());
+    EXPECT_EQ(solver->status(), "failed");
+    EXPECT_EQ(solver->message(), "image2xy terminated (status 2)");
+    ASSERT_TRUE(solver->task()); // the ended program stays
+    EXPECT_EQ(solver->task()->terminationStatus(), 2);
+
+    error = runFailing("wcsinfo", {"--fake-exit", "15"});
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->errorCase(), Case::aborted);
+    EXPECT_STREQ(error->domain(), "aborted");
+    EXPECT_EQ(colorOf("wcsinfo aborted"), errorColor());
+    EXPECT_EQ(solver->message(), "wcsinfo aborted");
+}
+
+TEST_F(SolverDelegateRunTest, AbortWhileRunningEndsTheRunAsAborted) {
+    Pipe forward;
+    auto running = std::async(std::launch::async, [&] {
+        solver->run("solve-field", {"--fake-line", "sleeping", "--fake-sleep"},
+                    &forward.fileHandleForWriting());
+    });
+    // The line arrives while the program runs.
+    EXPECT_EQ(readLine(forward.fileHandleForReading()), "sleeping");
+    auto task = solver->task();
+    ASSERT_TRUE(task);
+    task->terminate();
+    try {
+        running.get();
+        ADD_FAILURE() << "the run did not throw";
+    } catch (const EngineRunError &e) {
+        EXPECT_EQ(e.errorCase(), Case::aborted);
+        EXPECT_STREQ(e.what(), "solve-field aborted");
+    }
+    drainMainQueue();
+    EXPECT_EQ(colorOf("solve-field aborted"), errorColor());
+    EXPECT_EQ(solver->status(), "failed");
+    EXPECT_EQ(solver->task(), task);
+    task->terminate(); // nothing left to end
+}
+
+TEST_F(SolverDelegateRunTest, OutputThatIsNotUtf8EndsTheLinesButIsReadToTheEnd) {
+    const auto forwardPath = dir / "forwarded";
+    FileHandle forward(::open(forwardPath.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
+    // A megabyte after the bad line: far more than a pipe holds, so the program only ends
+    // when the runner keeps reading.
+    solver->run("wcsinfo",
+                {"--fake-line", "before", "--fake-printf", "bad \\xff byte\\n", "--fake-flood",
+                 "1048576", "--fake-line", "after"},
+                &forward);
+    drainMainQueue();
+    EXPECT_EQ(test::readFile(forwardPath), "before\n");
+    EXPECT_GE(positionOf("before"), 0);
+    EXPECT_EQ(positionOf("after"), -1);
+    EXPECT_EQ(logView->lines.size(), 3u); // command line, before, done
+    EXPECT_EQ(solver->message(), "wcsinfo done");
+}
+
+TEST_F(SolverDelegateRunTest, ForwardHandleWithoutReaderLosesLinesQuietly) {
+    Pipe forward;
+    forward.fileHandleForReading().closeFile();
+    solver->run("wcsinfo", {"--fake-line", "one", "--fake-line", "two"},
+                &forward.fileHandleForWriting());
+    drainMainQueue();
+    EXPECT_EQ(solver->message(), "wcsinfo done");
+    EXPECT_GE(positionOf("two"), 0);
+}
+
+TEST_F(SolverDelegateRunTest, RefusedProgramsStartNothingAndFailLikeARun) {
+    const std::string folder = solver->paths().enginesFolder.string();
+    struct Refusal {
+        std::string program;
+        std::vector<std::string> arguments;
+        std::string line;
+    };
+    for (const Refusal &r : {
+             Refusal{"", {}, "Cannot run \"\": no program name"},
+             Refusal{"../fake-engine.sh",
+                     {},
+                     "Cannot run \"../fake-engine.sh\": not a plain "
+                     "program name"},
+             Refusal{"/bin/sh", {"-c", "true"}, "Cannot run \"/bin/sh\": not a plain program name"},
+             Refusal{"..", {}, "Cannot run \"..\": not a plain program name"},
+             Refusal{"no-such-program",
+                     {},
+                     "Cannot run \"no-such-program\": no such program in " + folder},
+             Refusal{
+                 "wcsinfo", {std::string("a\0b", 3)}, "Cannot run \"wcsinfo\": Invalid argument"},
+         }) {
+        auto error = runFailing(r.program, r.arguments);
+        ASSERT_TRUE(error) << r.program;
+        EXPECT_EQ(error->errorCase(), Case::notStarted);
+        EXPECT_EQ(error->what(), r.line);
+        EXPECT_EQ(colorOf(r.line), errorColor()) << r.line;
+        EXPECT_EQ(solver->status(), "failed");
+        EXPECT_EQ(solver->message(), r.line);
+        EXPECT_FALSE(solver->task());
+    }
+    const auto support = solver->paths().supportFolder;
+    std::filesystem::remove(support);
+    auto error = runFailing("wcsinfo", {});
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->what(), "Cannot run \"wcsinfo\": no working folder " + support.string());
+    std::filesystem::create_directory(support);
+    // The solver goes on serving.
+    solver->run("wcsinfo", {"--fake-line", "still here"});
+    drainMainQueue();
+    EXPECT_GE(positionOf("still here"), 0);
+}
+
+} // namespace
+} // namespace quintarvel
