@@ -75,19 +75,26 @@ HttpRouter::Node &HttpRouter::insertSegments(Node &node, const std::vector<std::
 
 std::optional<std::pair<HttpRouteParams, HttpHandler>>
 HttpRouter::findRoute(const std::optional<std::string> &method, const std::string &path) {
-    return queue_.syncResult([&] { return search(method, path); });
+    // Splitting and decoding touch no shared state: done before taking the queue.
+    std::optional<Segments> withMethod;
+    if (method)
+        withMethod = splitPath(*method, path);
+    const Segments anyMethod = splitPath("*", path);
+    std::optional<std::pair<HttpRouteParams, HttpHandler>> found;
+    queue_.sync([&] { found = search(withMethod, anyMethod); });
+    return found;
 }
 
 std::optional<std::pair<HttpRouteParams, HttpHandler>>
-HttpRouter::search(const std::optional<std::string> &method, const std::string &path) {
-    if (method) {
+HttpRouter::search(const std::optional<Segments> &withMethod, const Segments &anyMethod) {
+    if (withMethod) {
         HttpRouteParams params;
-        if (HttpHandler handler = firstMatchingHandler(rootNode, params, splitPath(*method, path)))
+        if (HttpHandler handler = firstMatchingHandler(rootNode, params, *withMethod))
             return std::make_pair(std::move(params), std::move(handler));
     }
     // Captures of the first search are dropped.
     HttpRouteParams params;
-    if (HttpHandler handler = firstMatchingHandler(rootNode, params, splitPath("*", path)))
+    if (HttpHandler handler = firstMatchingHandler(rootNode, params, anyMethod))
         return std::make_pair(std::move(params), std::move(handler));
     return std::nullopt;
 }

@@ -87,7 +87,7 @@ class HttpRouter {
   private:
     static Segments splitPath(const std::string &method, const std::string &path);
     std::optional<std::pair<HttpRouteParams, HttpHandler>>
-    search(const std::optional<std::string> &method, const std::string &path);
+    search(const std::optional<Segments> &withMethod, const Segments &anyMethod);
 
     SerialQueue queue_;
 };

@@ -111,9 +111,41 @@ DispatchQueue &globalQueue(DispatchPriority priority) {
 }
 
 struct SerialQueue::State {
-    std::mutex mutex; // guards blocks and running
+    // Held by whoever runs a block of this queue, so blocks run one at a time.
+    std::mutex running;
+    std::mutex mutex; // guards blocks and draining
     std::deque<DispatchBlock> blocks;
-    bool running = false;
+    // Whether a drain task has been posted and has not yet found the queue empty.
+    bool draining = false;
+
+    // Takes the oldest waiting block; none when there is none.
+    DispatchBlock next() {
+        std::lock_guard lock(mutex);
+        if (blocks.empty())
+            return nullptr;
+        DispatchBlock block = std::move(blocks.front());
+        blocks.pop_front();
+        return block;
+    }
+
+    static void drain(const std::shared_ptr<State> &state) {
+        for (;;) {
+            // The block is taken only once the queue is ours, so it cannot be overtaken.
+            std::lock_guard run(state->running);
+            DispatchBlock block;
+            {
+                std::lock_guard lock(state->mutex);
+                if (state->blocks.empty()) {
+                    state->draining = false;
+                    return;
+                }
+                block = std::move(state->blocks.front());
+                state->blocks.pop_front();
+            }
+            runGuarded(block);
+            block = nullptr; // release captures before the next turn
+        }
+    }
 };
 
 SerialQueue::SerialQueue(std::string label)
@@ -124,22 +156,19 @@ SerialQueue::~SerialQueue() = default;
 void SerialQueue::async(DispatchBlock block) {
     std::lock_guard lock(state_->mutex);
     state_->blocks.push_back(std::move(block));
-    if (state_->running)
+    if (state_->draining)
         return;
-    state_->running = true;
+    state_->draining = true;
     // The drain task holds the state, so blocks still run if the queue object goes first.
-    globalQueue().async([state = state_] {
-        std::unique_lock lock(state->mutex);
-        while (!state->blocks.empty()) {
-            DispatchBlock next = std::move(state->blocks.front());
-            state->blocks.pop_front();
-            lock.unlock();
-            runGuarded(next);
-            next = nullptr;
-            lock.lock();
-        }
-        state->running = false;
-    });
+    globalQueue().async([state = state_] { State::drain(state); });
+}
+
+void SerialQueue::sync(DispatchBlock block) {
+    std::lock_guard run(state_->running);
+    // Blocks posted earlier come first; running them here saves waiting for the drain task.
+    while (DispatchBlock earlier = state_->next())
+        runGuarded(earlier);
+    block();
 }
 
 MainQueue::MainQueue() : mainThread_(processMainThread) {}
