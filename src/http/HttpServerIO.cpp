@@ -113,6 +113,9 @@ class ClientSocket final : public Socket {
             fail(ETIMEDOUT);
         if (rc == -1)
             throw SocketError::fromErrno(SocketError::Case::recvFailed);
+        // A stop closes the socket to wake us: don't read a descriptor number it gave up.
+        if (isShutdown())
+            fail(EBADF);
     }
 
     void fill() {
