@@ -99,6 +99,24 @@ class SolverDelegate : public std::enable_shared_from_this<SolverDelegate> {
     virtual void run(const std::string &program, const std::vector<std::string> &arguments,
                      FileHandle *forwardHandle = nullptr);
 
+    // Solves the image on a task of the default global queue and returns at once; the task
+    // keeps the solver alive. Does not test the status. See processImage.
+    virtual void
+    solveImage(const std::string &imagePath, std::optional<std::string> outputPath = std::nullopt,
+               std::optional<std::vector<std::string>> image2xyOptions = std::nullopt,
+               std::optional<std::vector<std::string>> solveFieldOptions = std::nullopt);
+    // The solve pipeline, on the calling thread, which it blocks to the end: it rewrites the
+    // engine configuration file, converts the image to FITS unless its path ends in ".fit"
+    // or ".fits", runs image2xy and solve-field, and when a solution file appears, new-wcs
+    // (only with an output path) and wcsinfo, whose result lines fill the results; then
+    // "done" with the time taken or "failed". Last, the working files of the solve (never
+    // the image) go to the Trash when `removeFilesButton` is on, its state read by a
+    // synchronous call to the main queue. Belongs on a background thread, as solveImage
+    // runs it: it blocks for the whole solve and waits for the main queue.
+    void processImage(const std::string &imagePath, const std::optional<std::string> &outputPath,
+                      const std::optional<std::vector<std::string>> &image2xyOptions,
+                      const std::optional<std::vector<std::string>> &solveFieldOptions);
+
   private:
     void changeStatus(std::optional<std::string> message, const Color &color, const char *status,
                       bool solveEnabled);

@@ -1,0 +1,103 @@
+// The solve pipeline: SolverDelegate::solveImage and SolverDelegate::processImage.
+#include "app/SolverDelegate.h"
+
+#include "app/ImageToFits.h"
+#include "app/SolvePipeline.h"
+#include "platform/AtomicFile.h"
+#include "platform/Dispatch.h"
+#include "platform/Workspace.h"
+
+#include <chrono>
+
+namespace quintarvel {
+namespace {
+
+// The converter reports failure by its result; anything it throws counts the same.
+bool convertSafely(const std::string &imagePath, const std::string &fitsPath) {
+    try {
+        return convertImageToFITS(imagePath, fitsPath);
+    } catch (...) {
+        return false;
+    }
+}
+
+} // namespace
+
+void SolverDelegate::solveImage(const std::string &imagePath, std::optional<std::string> outputPath,
+                                std::optional<std::vector<std::string>> image2xyOptions,
+                                std::optional<std::vector<std::string>> solveFieldOptions) {
+    globalQueue(DispatchPriority::defaultPriority)
+        .async([self = shared_from_this(), imagePath, outputPath = std::move(outputPath),
+                image2xyOptions = std::move(image2xyOptions),
+                solveFieldOptions = std::move(solveFieldOptions)] {
+            self->processImage(imagePath, outputPath, image2xyOptions, solveFieldOptions);
+        });
+}
+
+void SolverDelegate::processImage(
+    const std::string &imagePath, const std::optional<std::string> &outputPath,
+    const std::optional<std::vector<std::string>> &image2xyOptions,
+    const std::optional<std::vector<std::string>> &solveFieldOptions) {
+    busy();
+
+    // A text the engine could not read as ASCII is not written: the engine then reads the
+    // file an earlier solve left.
+    const std::string configuration = pipeline::configurationText(paths_.supportFolder);
+    if (pipeline::isAscii(configuration) &&
+        !writeFileAtomically(paths_.configurationFile, configuration)) {
+        failed("\nFailed to create configuration file");
+        return;
+    }
+
+    const auto names = pipeline::WorkingNames::forImage(paths_.temporaryFolder, imagePath);
+    const auto start = std::chrono::steady_clock::now();
+
+    std::string fitsPath = imagePath;
+    const bool converted = !pipeline::isFITSPath(imagePath);
+    if (converted) {
+        fitsPath = names.convertedImage();
+        busy("\nConverting " + imagePath + " to " + fitsPath + "...");
+        if (!convertSafely(imagePath, fitsPath)) {
+            failed("\nFailed to convert " + imagePath + " to FITS");
+            return;
+        }
+    }
+
+    bool solved = false;
+    try {
+        run("image2xy", pipeline::image2xyArguments(image2xyOptions.value_or(pipeline::Arguments{}),
+                                                    names, fitsPath));
+        run("solve-field",
+            pipeline::solveFieldArguments(solveFieldOptions.value_or(pipeline::Arguments{}), names,
+                                          paths_.configurationFile));
+        std::error_code ec;
+        if (std::filesystem::exists(names.solution(), ec)) {
+            if (outputPath)
+                run("new-wcs", pipeline::newWcsArguments(fitsPath, *outputPath, names));
+            setRaCenter(std::nullopt);
+            setDecCenter(std::nullopt);
+            setOrientation(std::nullopt);
+            setPixelScale(std::nullopt);
+            setParity(std::nullopt);
+            run("wcsinfo", {names.solution()});
+            solved = true;
+        }
+    } catch (...) {
+        // The runner has logged the program's own red line.
+    }
+    if (solved) {
+        const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+        done(pipeline::doneMessage(elapsed.count()));
+    } else {
+        failed("\nFailed to solve file");
+    }
+
+    // The check box belongs to the main thread; ask it and wait for the answer.
+    const int removeFiles = mainQueue().syncResult([self = shared_from_this()] {
+        return self->removeFilesButton_ ? self->removeFilesButton_->state() : CheckBox::off;
+    });
+    if (removeFiles == CheckBox::on)
+        workspace::recycle(names.createdFiles(converted));
+}
+
+} // namespace quintarvel

@@ -1,0 +1,319 @@
+#include "app/SolverDelegate.h"
+
+#include "app/AppGlobals.h"
+#include "app/SolvePipeline.h"
+#include "platform/Dispatch.h"
+#include "platform/Process.h"
+#include "support/PipelineRun.h"
+#include "support/SolverFixture.h"
+#include "support/StarField.h"
+#include "support/TestTrash.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <sstream>
+
+namespace quintarvel {
+namespace {
+
+using test::readFile;
+using test::writeFile;
+using Args = std::vector<std::string>;
+
+// The remove-files check box, counting how often the pipeline asks for its state.
+class CountingCheckBox : public test::FakeCheckBox {
+  public:
+    using FakeCheckBox::FakeCheckBox;
+    int state() const override {
+        ++reads;
+        return FakeCheckBox::state();
+    }
+    mutable std::atomic<int> reads{0};
+};
+
+constexpr const char *solutionLines = "ra_center 160.5\n"
+                                      "dec_center 1.25\n"
+                                      "orientation 30\n"
+                                      "pixscale 29.97\n"
+                                      "parity 1\n";
+
+// The fake engine programs journal their runs in the support folder and take their orders
+// from files there (see tests/fixtures/pipeline-engine/fake-common.sh).
+class SolverDelegateSolveTest : public ::testing::Test, protected test::SolverFixture {
+  protected:
+    SolverDelegateSolveTest() : SolverFixture(QUINTARVEL_TEST_FIXTURES "/pipeline-engine") {
+        trash.empty();
+        solver->setRemoveFilesButton(box);
+        writeFile(support() / "solution", solutionLines);
+        writeFile(image, "not read by the fakes");
+    }
+    ~SolverDelegateSolveTest() override { trash.empty(); }
+
+    std::filesystem::path support() const { return solver->paths().supportFolder; }
+    pipeline::WorkingNames names(const std::string &imagePath) const {
+        return pipeline::WorkingNames::forImage(solver->paths().temporaryFolder, imagePath);
+    }
+    void order(const std::string &file, const std::string &content = "") {
+        writeFile(support() / file, content);
+    }
+    void process(const std::string &imagePath,
+                 const std::optional<std::string> &outputPath = std::nullopt,
+                 const test::OptionalArguments &image2xyOptions = std::nullopt,
+                 const test::OptionalArguments &solveFieldOptions = std::nullopt) {
+        test::processAndDrain(solver, imagePath, outputPath, image2xyOptions, solveFieldOptions);
+    }
+
+    std::vector<Args> engineRuns() const {
+        std::vector<Args> runs;
+        std::istringstream lines(readFile(support() / "journal"));
+        std::string line;
+        while (std::getline(lines, line)) {
+            Args run;
+            std::istringstream fields(line);
+            std::string field;
+            while (std::getline(fields, field, '\t'))
+                run.push_back(field);
+            runs.push_back(run);
+        }
+        return runs;
+    }
+    std::vector<std::string> programs() const {
+        std::vector<std::string> names;
+        for (const auto &run : engineRuns())
+            names.push_back(run.front());
+        return names;
+    }
+    // The colour of the first log line with this text, if it was logged.
+    std::optional<Color> logged(const std::string &text) const {
+        for (const auto &[line, color] : logView->lines)
+            if (line == text + "\n")
+                return color;
+        return std::nullopt;
+    }
+    void setEarlierResults() {
+        solver->setRaCenter(1.0);
+        solver->setDecCenter(2.0);
+        solver->setOrientation(3.0);
+        solver->setPixelScale(4.0);
+        solver->setParity(0);
+    }
+    void expectEarlierResults() const {
+        EXPECT_EQ(solver->raCenter(), 1.0);
+        EXPECT_EQ(solver->decCenter(), 2.0);
+        EXPECT_EQ(solver->orientation(), 3.0);
+        EXPECT_EQ(solver->pixelScale(), 4.0);
+        EXPECT_EQ(solver->parity(), 0);
+    }
+
+    test::TestTrash &trash = test::TestTrash::instance();
+    std::shared_ptr<CountingCheckBox> box = std::make_shared<CountingCheckBox>();
+    const std::string image = (dir / "m31.fits").string();
+};
+
+TEST_F(SolverDelegateSolveTest, FitsImageIsSolvedInPlaceWithTheFixedCommandLines) {
+    process(image);
+    const auto b = names(image);
+    const std::string cfg = solver->paths().configurationFile.string();
+    EXPECT_EQ(
+        engineRuns(),
+        (std::vector<Args>{{"image2xy", "-O", "-o", b.starList(), image},
+                           {"solve-field", "--overwrite", "--no-plots", "--no-remove-lines",
+                            "--no-verify-uniformize", "--sort-column", "FLUX", "--uniformize", "0",
+                            "--axy", b.augmentedStarList(), "--config", cfg, b.starList()},
+                           {"wcsinfo", b.solution()}}));
+    EXPECT_EQ(solver->status(), "done");
+    EXPECT_EQ(solver->raCenter(), 160.5);
+    EXPECT_EQ(solver->decCenter(), 1.25);
+    EXPECT_EQ(solver->orientation(), 30.0);
+    EXPECT_EQ(solver->pixelScale(), 29.97);
+    EXPECT_EQ(solver->parity(), 1);
+    EXPECT_EQ(logged("ra_center 160.5"), successColor());
+
+    const auto &last = logView->lines.back();
+    EXPECT_EQ(last.first.rfind("\nDone in ", 0), 0u) << last.first;
+    EXPECT_EQ(last.second, successColor());
+    EXPECT_EQ("\n" + solver->message() + "\n", last.first);
+    EXPECT_EQ(logView->text().find("Converting"), std::string::npos);
+
+    // Box off: the clean-up asked, and left every file alone.
+    EXPECT_EQ(box->reads, 1);
+    EXPECT_TRUE(trash.names().empty());
+    EXPECT_TRUE(std::filesystem::exists(b.solution()));
+    EXPECT_TRUE(std::filesystem::exists(image));
+}
+
+TEST_F(SolverDelegateSolveTest, OtherImagesAreConvertedAndTheBoxSendsEveryWorkingFileToTheTrash) {
+    // A PNG under an upper-case FITS suffix is no FITS file to the pipeline.
+    const std::string png = (dir / "frame.FITS").string();
+    test::StarField({.width = 40, .height = 30}, {}).writePNG(png);
+    box->setState(CheckBox::on);
+    process(png);
+
+    const auto b = names(png);
+    EXPECT_EQ(logged("\nConverting " + png + " to " + b.convertedImage() + "..."), warningColor());
+    ASSERT_EQ(engineRuns().size(), 3u);
+    EXPECT_EQ(engineRuns()[0].back(), b.convertedImage());
+    EXPECT_EQ(solver->status(), "done");
+
+    std::vector<std::string> expected;
+    for (const auto &file : b.createdFiles(true)) {
+        const std::string name = file.filename().string();
+        expected.push_back(name);
+        EXPECT_FALSE(std::filesystem::exists(file)) << file;
+        EXPECT_EQ(trash.originalPath(name), file.string());
+    }
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(trash.names(), expected);
+    EXPECT_TRUE(std::filesystem::exists(png));
+}
+
+TEST_F(SolverDelegateSolveTest, FitsImageNeverGoesToTheTrashAndMissingFilesAreSkipped) {
+    box->setState(CheckBox::on);
+    order("solve-field.nosolution");
+    process(image);
+    // Only the star list and the augmented star list were made.
+    const auto b = names(image);
+    EXPECT_EQ(trash.names(), (std::vector<std::string>{
+                                 std::filesystem::path(b.augmentedStarList()).filename().string(),
+                                 std::filesystem::path(b.starList()).filename().string()}));
+    EXPECT_TRUE(std::filesystem::exists(image));
+}
+
+TEST_F(SolverDelegateSolveTest, OutputPathRunsNewWcsBeforeWcsinfo) {
+    const std::string output = (dir / "m31_wcs.fits").string();
+    process(image, output);
+    const auto b = names(image);
+    const auto runs = engineRuns();
+    ASSERT_EQ(programs(), (Args{"image2xy", "solve-field", "new-wcs", "wcsinfo"}));
+    EXPECT_EQ(runs[2], (Args{"new-wcs", "-d", "-i", image, "-o", output, "-w", b.solution()}));
+    EXPECT_EQ(readFile(output), readFile(image));
+    EXPECT_EQ(solver->status(), "done");
+}
+
+TEST_F(SolverDelegateSolveTest, FailingNewWcsSkipsWcsinfoAndKeepsTheResults) {
+    setEarlierResults();
+    order("new-wcs.exit", "3");
+    process(image, (dir / "out.fits").string());
+    EXPECT_EQ(programs(), (Args{"image2xy", "solve-field", "new-wcs"}));
+    expectEarlierResults();
+    EXPECT_EQ(solver->status(), "failed");
+    EXPECT_EQ(solver->message(), "Failed to solve file");
+    EXPECT_EQ(logged("new-wcs terminated (status 3)"), errorColor());
+    EXPECT_EQ(logView->lines.back().first, "\nFailed to solve file\n");
+    EXPECT_EQ(logView->lines.back().second, errorColor());
+}
+
+TEST_F(SolverDelegateSolveTest, NoSolutionFileFailsAndKeepsTheResults) {
+    setEarlierResults();
+    order("solve-field.nosolution");
+    process(image);
+    EXPECT_EQ(programs(), (Args{"image2xy", "solve-field"}));
+    expectEarlierResults();
+    EXPECT_EQ(solver->status(), "failed");
+    EXPECT_EQ(logView->lines.back().first, "\nFailed to solve file\n");
+}
+
+TEST_F(SolverDelegateSolveTest, FailingImage2xyStopsThereButStillCleansUp) {
+    order("image2xy.exit", "2");
+    process(image);
+    EXPECT_EQ(programs(), (Args{"image2xy"}));
+    EXPECT_EQ(logged("image2xy terminated (status 2)"), errorColor());
+    EXPECT_EQ(solver->status(), "failed");
+    EXPECT_EQ(box->reads, 1);
+}
+
+TEST_F(SolverDelegateSolveTest, AbortedSolveFieldEndsFailed) {
+    order("solve-field.sleep");
+    bool aborted = false;
+    test::processAndDrain(solver, image, std::nullopt, std::nullopt, std::nullopt, [&] {
+        // The command line is logged before the program starts; wait for both.
+        const auto task = solver->task();
+        if (!aborted && logView->text().find("\nsolve-field ") != std::string::npos && task &&
+            task->processIdentifier() != 0) {
+            task->terminate();
+            aborted = true;
+        }
+    });
+    EXPECT_TRUE(aborted);
+    EXPECT_EQ(logged("solve-field aborted"), errorColor());
+    EXPECT_EQ(solver->status(), "failed");
+    EXPECT_EQ(logView->lines.back().first, "\nFailed to solve file\n");
+}
+
+TEST_F(SolverDelegateSolveTest, ConfigurationFileListsTheIndexFilesPresent) {
+    writeFile(solver->paths().configurationFile, "from an earlier solve\n");
+    process(image);
+    EXPECT_EQ(readFile(solver->paths().configurationFile),
+              "cpulimit 300\nadd_path " + support().string() + "\n");
+
+    order("index-4107.fits");
+    process(image);
+    EXPECT_EQ(readFile(solver->paths().configurationFile),
+              "cpulimit 300\nadd_path " + support().string() + "\nindex index-4107.fits\n");
+}
+
+TEST_F(SolverDelegateSolveTest, UnwritableConfigurationFileEndsBeforeAnyWork) {
+    std::filesystem::create_directory(solver->paths().configurationFile);
+    box->setState(CheckBox::on);
+    process(image);
+    EXPECT_EQ(solver->status(), "failed");
+    EXPECT_EQ(solver->message(), "Failed to create configuration file");
+    EXPECT_EQ(logged("\nFailed to create configuration file"), errorColor());
+    EXPECT_TRUE(engineRuns().empty());
+    EXPECT_EQ(box->reads, 0); // no clean-up
+}
+
+TEST_F(SolverDelegateSolveTest, ConfigurationThatIsNotAsciiIsNotWrittenAndTheSolveGoesOn) {
+    SolverPaths paths = solver->paths();
+    paths.supportFolder = dir / "Donn\xc3\xa9"
+                                "es";
+    std::filesystem::create_directory(paths.supportFolder);
+    writeFile(paths.configurationFile, "left by an earlier solve\n");
+    writeFile(paths.supportFolder / "solution", solutionLines);
+    auto other = std::make_shared<SolverDelegate>(paths);
+    test::processAndDrain(other, image);
+    EXPECT_EQ(readFile(paths.configurationFile), "left by an earlier solve\n");
+    EXPECT_EQ(other->status(), "done");
+}
+
+TEST_F(SolverDelegateSolveTest, FailedConversionEndsBeforeAnyEngineRun) {
+    const std::string bad = (dir / "broken.png").string();
+    writeFile(bad, "\x89PNG\r\n\x1a\n but nothing after the signature");
+    box->setState(CheckBox::on);
+    process(bad);
+    EXPECT_EQ(solver->status(), "failed");
+    EXPECT_EQ(logged("\nFailed to convert " + bad + " to FITS"), errorColor());
+    EXPECT_EQ(solver->message(), "Failed to convert " + bad + " to FITS");
+    EXPECT_TRUE(engineRuns().empty());
+    EXPECT_EQ(box->reads, 0);
+    EXPECT_TRUE(std::filesystem::exists(bad));
+}
+
+TEST_F(SolverDelegateSolveTest, RequestOptionsGoInPlaceAndTheSamePathGivesTheSameNames) {
+    process(image, std::nullopt, Args{"-d", "2"}, Args{"--ra", "160", "--dec", "1"});
+    process(image, std::nullopt, Args{}, Args{});
+    const auto runs = engineRuns();
+    ASSERT_EQ(runs.size(), 6u);
+    const auto b = names(image);
+    EXPECT_EQ(runs[0], (Args{"image2xy", "-O", "-d", "2", "-o", b.starList(), image}));
+    EXPECT_EQ(Args(runs[1].begin() + 9, runs[1].begin() + 13), (Args{"--ra", "160", "--dec", "1"}));
+    EXPECT_EQ(runs[1][13], "--axy");
+    // Empty option lists give exactly the fixed command lines, with the same working names.
+    EXPECT_EQ(runs[3], (Args{"image2xy", "-O", "-o", b.starList(), image}));
+    EXPECT_EQ(runs[4].size(), 14u);
+    EXPECT_EQ(runs[4].back(), runs[1].back());
+}
+
+TEST_F(SolverDelegateSolveTest, SolveImageReturnsAtOnceAndSolvesOnAGlobalQueue) {
+    solver->solveImage(image);
+    // Nothing can have reached the window yet: that needs this thread.
+    EXPECT_EQ(solver->status(), "ready");
+    while (box->reads == 0)
+        mainQueue().drainFor(std::chrono::milliseconds(20));
+    mainQueue().drain();
+    EXPECT_EQ(solver->status(), "done");
+}
+
+} // namespace
+} // namespace quintarvel
