@@ -70,7 +70,15 @@ class CallLog {
 
 class ServerProcessSignals : public ::testing::Test {
   protected:
-    void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
+    // The child re-runs the test binary from its start, so it holds no other test's threads.
+    void SetUp() override {
+        style_ = GTEST_FLAG_GET(death_test_style);
+        GTEST_FLAG_SET(death_test_style, "threadsafe");
+    }
+    void TearDown() override { GTEST_FLAG_SET(death_test_style, style_); }
+
+  private:
+    std::string style_;
 };
 
 TEST_F(ServerProcessSignals, WatchersRunOncePerSignalInOrderAdded) {
