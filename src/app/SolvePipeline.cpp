@@ -2,6 +2,7 @@
 
 #include "app/AppGlobals.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -10,8 +11,16 @@ namespace quintarvel::pipeline {
 
 std::string configurationText(const std::filesystem::path &supportFolder) {
     std::string text = "cpulimit 300\nadd_path " + supportFolder.string() + "\n";
-    for (const auto &[key, names] : indexFileTable())
-        for (const auto &name : names) {
+    // The keys in descending order are the order the table is built in, from the widest
+    // quads to the narrowest: the engine tries the index files in the order listed, and the
+    // wide ones are small and quick to rule out. The hash map's own order would make the
+    // solving time depend on the standard library.
+    std::vector<const std::string *> keys;
+    for (const auto &entry : indexFileTable())
+        keys.push_back(&entry.first);
+    std::sort(keys.begin(), keys.end(), [](auto a, auto b) { return *a > *b; });
+    for (const auto *key : keys)
+        for (const auto &name : indexFileTable().at(*key)) {
             std::error_code ec;
             if (std::filesystem::exists(supportFolder / name, ec))
                 text += "index " + name + "\n";

@@ -10,8 +10,10 @@
 namespace quintarvel::pipeline {
 
 // "cpulimit 300", "add_path " + the support folder, then "index " + name for every file of
-// the index file table that exists in the support folder (links followed), keys in the
-// table's own order, names in their listed order. Every line ends in a line feed.
+// the index file table that exists in the support folder (links followed): keys in the
+// order the table is built in (index-4219.fits … index-4200-*.fits, index-4119.fits …
+// index-4107.fits, which is their descending text order), names in their listed order.
+// Every line ends in a line feed.
 std::string configurationText(const std::filesystem::path &supportFolder);
 
 // True when every byte is 7-bit ASCII.

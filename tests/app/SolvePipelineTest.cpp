@@ -1,6 +1,5 @@
 #include "app/SolvePipeline.h"
 
-#include "app/AppGlobals.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -19,18 +18,18 @@ TEST(SolvePipeline, ConfigurationListsTheIndexFilesPresentInTableOrder) {
     test::writeFile(dir / "index-4107.fits", "");
     EXPECT_EQ(pipeline::configurationText(dir.path()), head + "index index-4107.fits\n");
 
-    // Every present file of the table, in the table's own order; others and broken links
-    // are not listed.
-    test::writeFile(dir / "index-4219.fits", "");
-    test::writeFile(dir / "index-4205-11.fits", "");
-    test::writeFile(dir / "index-4300.fits", "");
+    // Every present file of the table, widest quads first as the table is built; other
+    // files and broken links are not listed.
+    for (const char *name : {"index-4219.fits", "index-4205-11.fits", "index-4205-03.fits",
+                             "index-4200-47.fits", "index-4119.fits", "index-4300.fits"})
+        test::writeFile(dir / name, "");
     std::filesystem::create_symlink(dir / "gone", dir / "index-4110.fits");
-    std::string expected = head;
-    for (const auto &[key, names] : indexFileTable())
-        for (const auto &name : names)
-            if (name == "index-4107.fits" || name == "index-4219.fits" ||
-                name == "index-4205-11.fits")
-                expected += "index " + name + "\n";
+    const std::string expected = head + "index index-4219.fits\n"
+                                        "index index-4205-03.fits\n"
+                                        "index index-4205-11.fits\n"
+                                        "index index-4200-47.fits\n"
+                                        "index index-4119.fits\n"
+                                        "index index-4107.fits\n";
     EXPECT_EQ(pipeline::configurationText(dir.path()), expected);
 }
 

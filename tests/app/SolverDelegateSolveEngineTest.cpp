@@ -149,12 +149,14 @@ TEST_P(SolvesEveryFormat, ToTheChosenCentreScaleAndOrientation) {
     const std::string image = GetParam() == "fits"  ? generated.fits
                               : GetParam() == "png" ? generated.png
                                                     : generated.jpeg;
+    removeFiles->setState(CheckBox::on);
     test::processAndDrain(solver, image);
     EXPECT_EQ(solver->status(), "done") << logView->text();
     expectChosenField();
 
     const auto b = names(image);
-    const std::string fitsPath = GetParam() == "fits" ? image : b.convertedImage();
+    const bool converted = GetParam() != "fits";
+    const std::string fitsPath = converted ? b.convertedImage() : image;
     EXPECT_EQ(logged("\nimage2xy -O -o " + b.starList() + " " + fitsPath), warningColor());
     EXPECT_EQ(logged("\nwcsinfo " + b.solution()), warningColor());
     EXPECT_TRUE(loggedGreenLineStarting("Field center: (RA,Dec) = ("));
@@ -165,14 +167,24 @@ TEST_P(SolvesEveryFormat, ToTheChosenCentreScaleAndOrientation) {
     EXPECT_EQ(last.first.substr(last.first.size() - 9), " seconds\n");
     EXPECT_EQ(last.second, successColor());
 
-    // The configuration file lists exactly the linked index files, in the table's order.
+    // The configuration file lists exactly the linked index files, widest quads first.
     std::string expected =
         "cpulimit 300\nadd_path " + solver->paths().supportFolder.string() + "\n";
-    for (const auto &[key, files] : indexFileTable())
-        for (const auto &file : files)
-            if (std::find(indexFiles.begin(), indexFiles.end(), file) != indexFiles.end())
-                expected += "index " + file + "\n";
+    for (int n = 19; n >= 10; --n)
+        expected += "index index-41" + std::to_string(n) + ".fits\n";
     EXPECT_EQ(test::readFile(solver->paths().configurationFile), expected);
+
+    // Every working file, and the converted image, went to the Trash; the image stays.
+    std::vector<std::string> trashed;
+    for (const auto &file : b.createdFiles(converted)) {
+        const std::string name = file.filename().string();
+        trashed.push_back(name);
+        EXPECT_FALSE(std::filesystem::exists(file)) << file;
+        EXPECT_EQ(trash.originalPath(name), file.string()) << "no record for " << name;
+    }
+    std::sort(trashed.begin(), trashed.end());
+    EXPECT_EQ(trash.names(), trashed);
+    EXPECT_TRUE(std::filesystem::exists(image));
 }
 
 INSTANTIATE_TEST_SUITE_P(SolverDelegateSolveEngine, SolvesEveryFormat,
@@ -235,24 +247,6 @@ TEST_F(SolverDelegateSolveEngineTest, SolveFieldKilledMidRunEndsFailed) {
     EXPECT_EQ(logged("solve-field aborted"), errorColor());
     EXPECT_EQ(solver->status(), "failed");
     EXPECT_EQ(logView->lines.back().first, "\nFailed to solve file\n");
-}
-
-TEST_F(SolverDelegateSolveEngineTest, BoxOnSendsEveryWorkingFileToTheTrashAndKeepsTheImage) {
-    removeFiles->setState(CheckBox::on);
-    test::processAndDrain(solver, images().png);
-    ASSERT_EQ(solver->status(), "done") << logView->text();
-
-    const auto created = names(images().png).createdFiles(true);
-    std::vector<std::string> expected;
-    for (const auto &file : created) {
-        const std::string name = file.filename().string();
-        expected.push_back(name);
-        EXPECT_FALSE(std::filesystem::exists(file)) << file;
-        EXPECT_EQ(trash.originalPath(name), file.string()) << "no record for " << name;
-    }
-    std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(trash.names(), expected);
-    EXPECT_TRUE(std::filesystem::exists(images().png));
 }
 
 } // namespace
