@@ -1,7 +1,9 @@
 #include "app/SolverDelegate.h"
 
 #include "app/AppGlobals.h"
+#include "app/RawImageRep.h"
 #include "app/SolvePipeline.h"
+#include "platform/ImageRepClass.h"
 #include "platform/Process.h"
 #include "support/IndexLinks.h"
 #include "support/PipelineRun.h"
@@ -14,6 +16,7 @@
 #include <fitsio.h>
 
 #include <cmath>
+#include <map>
 #include <numbers>
 #include <random>
 
@@ -30,6 +33,8 @@ struct GeneratedImages {
     std::string fits = (dir / "field.fits").string();
     std::string png = (dir / "field.png").string();
     std::string jpeg = (dir / "field.jpg").string();
+    std::string tiff = (dir / "field.tif").string();
+    std::string raw = (dir / "field.raw").string();
     std::string unsolvable = (dir / "random.fits").string();
 
     GeneratedImages() {
@@ -47,6 +52,8 @@ struct GeneratedImages {
         field.writeFITS(fits);
         field.writePNG(png);
         field.writeJPEG(jpeg);
+        field.writeTIFF(tiff);
+        field.writeRAW2(raw);
 
         // Stars where the sky has none: the engine searches until it is stopped.
         std::mt19937 random(7);
@@ -108,6 +115,8 @@ std::pair<double, double> skyAt(const Wcs &w, double x, double y) {
 class SolverDelegateSolveEngineTest : public ::testing::Test, protected test::SolverFixture {
   protected:
     SolverDelegateSolveEngineTest() {
+        // As start-up does, so that the raw raster container decodes.
+        registerImageRepClass(RawImageRep::imageRepClass());
         trash.empty();
         indexFiles = test::linkTycho2IndexFiles(solver->paths().supportFolder);
     }
@@ -146,9 +155,12 @@ class SolvesEveryFormat : public SolverDelegateSolveEngineTest,
 
 TEST_P(SolvesEveryFormat, ToTheChosenCentreScaleAndOrientation) {
     const auto &generated = images();
-    const std::string image = GetParam() == "fits"  ? generated.fits
-                              : GetParam() == "png" ? generated.png
-                                                    : generated.jpeg;
+    const std::map<std::string, std::string> byFormat{{"fits", generated.fits},
+                                                      {"png", generated.png},
+                                                      {"jpeg", generated.jpeg},
+                                                      {"tiff", generated.tiff},
+                                                      {"raw", generated.raw}};
+    const std::string image = byFormat.at(GetParam());
     removeFiles->setState(CheckBox::on);
     test::processAndDrain(solver, image);
     EXPECT_EQ(solver->status(), "done") << logView->text();
@@ -188,7 +200,7 @@ TEST_P(SolvesEveryFormat, ToTheChosenCentreScaleAndOrientation) {
 }
 
 INSTANTIATE_TEST_SUITE_P(SolverDelegateSolveEngine, SolvesEveryFormat,
-                         ::testing::Values("fits", "png", "jpeg"));
+                         ::testing::Values("fits", "png", "jpeg", "tiff", "raw"));
 
 TEST_F(SolverDelegateSolveEngineTest, OutputPathGetsACopyCarryingTheSolution) {
     const std::string output = (dir / "field_wcs.fits").string();
