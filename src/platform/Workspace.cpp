@@ -33,4 +33,14 @@ std::size_t recycle(const std::vector<std::filesystem::path> &paths) {
     return moved;
 }
 
+bool openURL(const std::string &url) {
+    GError *error = nullptr;
+    if (g_app_info_launch_default_for_uri(url.c_str(), nullptr, &error))
+        return true;
+    systemLog("Cannot open " + url + ": " + (error ? error->message : "no handler"));
+    if (error)
+        g_error_free(error);
+    return false;
+}
+
 } // namespace quintarvel::workspace

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <string>
 #include <vector>
 
 namespace quintarvel::workspace {
@@ -15,5 +16,10 @@ namespace quintarvel::workspace {
 //
 // GLib reads XDG_DATA_HOME once per process, at the first use.
 std::size_t recycle(const std::vector<std::filesystem::path> &paths);
+
+// Opens the address in the user's default application for it (the browser for a web
+// address) through GIO, which asks the desktop's handler as xdg-open does. False, with a line
+// in the system log, when nothing could be started.
+bool openURL(const std::string &url);
 
 } // namespace quintarvel::workspace
