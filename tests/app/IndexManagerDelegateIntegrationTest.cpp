@@ -1,0 +1,174 @@
+#include "app/IndexManagerDelegate.h"
+
+#include "platform/Dispatch.h"
+#include "support/DownloadServer.h"
+#include "support/FakeFormViews.h"
+#include "support/FakeViews.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace quintarvel {
+namespace {
+
+using test::DownloadServer;
+using test::readFile;
+using Names = std::vector<std::string>;
+
+std::vector<std::string> namesIn(const std::filesystem::path &folder) {
+    std::vector<std::string> names;
+    for (const auto &entry : std::filesystem::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// The index manager downloading from a loopback server into a test folder.
+class IndexDownloads : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        setenv("no_proxy", "*", 1);
+        for (const char *title : {"index-4119.fits", "index-4118.fits"})
+            boxes.push_back(series4100->add(title));
+        for (const char *title : {"index-4219.fits", "index-4218.fits"})
+            boxes.push_back(series4200->add(title));
+        useManager(dir.path(), server.base("/data/4100/"), server.base("/data/4200/"));
+    }
+    void TearDown() override {
+        if (manager->download())
+            manager->download()->waitUntilDone();
+        mainQueue().drain();
+    }
+    void useManager(const std::filesystem::path &folder, const std::string &directory4100,
+                    const std::string &directory4200) {
+        manager = std::make_shared<IndexManagerDelegate>(folder, directory4100, directory4200);
+        manager->setWindow(std::make_shared<test::FakeWindow>());
+        manager->setSeries4100(series4100);
+        manager->setSeries4200(series4200);
+        manager->setGoButton(goButton);
+        manager->setAbortButton(abortButton);
+        manager->setQueueIndicator(queueIndicator);
+        manager->setFileIndicator(fileIndicator);
+        manager->setStatusText(statusText);
+    }
+    void tick(std::initializer_list<const char *> titles) {
+        for (const char *title : titles)
+            for (const auto &b : boxes)
+                if (b->title() == title)
+                    b->setState(CheckBox::on);
+    }
+    // Runs the main queue until the run is over (the go button is back), within the patience.
+    bool runToEnd() {
+        return runUntil([this] { return goButton->isEnabled(); });
+    }
+    template <class P> bool runUntil(P done) {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (!done() && std::chrono::steady_clock::now() < deadline)
+            mainQueue().drainFor(std::chrono::milliseconds(100));
+        return done();
+    }
+
+    DownloadServer server;
+    test::TempDir dir;
+    std::vector<std::shared_ptr<test::FakeTitledCheckBox>> boxes;
+    std::shared_ptr<test::FakeCheckBoxContainer> series4100 =
+        std::make_shared<test::FakeCheckBoxContainer>();
+    std::shared_ptr<test::FakeCheckBoxContainer> series4200 =
+        std::make_shared<test::FakeCheckBoxContainer>();
+    std::shared_ptr<test::FakeControl> goButton =
+        std::make_shared<test::FakeControl>("go", nullptr);
+    std::shared_ptr<test::FakeControl> abortButton =
+        std::make_shared<test::FakeControl>("abort", nullptr, false);
+    std::shared_ptr<test::FakeLevelIndicator> queueIndicator =
+        std::make_shared<test::FakeLevelIndicator>();
+    std::shared_ptr<test::FakeLevelIndicator> fileIndicator =
+        std::make_shared<test::FakeLevelIndicator>();
+    std::shared_ptr<test::FakeTextField> statusText = std::make_shared<test::FakeTextField>();
+    std::shared_ptr<IndexManagerDelegate> manager;
+};
+
+TEST_F(IndexDownloads, FetchesEachTickedFileFromItsSeriesDirectoryInTurn) {
+    std::string big(250000, 'x');
+    server.serve("/data/4100/index-4119.fits", big);
+    server.serveWithoutLength("/data/4100/index-4118.fits", "no length");
+    server.serve("/data/4200/index-4218.fits", "last");
+    tick({"index-4218.fits", "index-4119.fits", "index-4118.fits"});
+
+    manager->go();
+    ASSERT_TRUE(runToEnd());
+    EXPECT_EQ(statusText->stringValue(), "Done");
+    EXPECT_EQ(server.requests(), (Names{"/data/4100/index-4119.fits", "/data/4100/index-4118.fits",
+                                        "/data/4200/index-4218.fits"}));
+    EXPECT_EQ(readFile(dir / "index-4119.fits"), big);
+    EXPECT_EQ(readFile(dir / "index-4118.fits"), "no length");
+    EXPECT_EQ(readFile(dir / "index-4218.fits"), "last");
+    EXPECT_EQ(namesIn(dir.path()),
+              (Names{"index-4118.fits", "index-4119.fits", "index-4218.fits"}));
+    EXPECT_NE(std::find(statusText->texts.begin(), statusText->texts.end(),
+                        "Downloading index-4119.fits (250000 bytes)"),
+              statusText->texts.end());
+    EXPECT_NE(std::find(statusText->texts.begin(), statusText->texts.end(),
+                        "Downloading index-4118.fits (-1 bytes)"),
+              statusText->texts.end());
+    EXPECT_NE(std::find(fileIndicator->values.begin(), fileIndicator->values.end(), 250000),
+              fileIndicator->values.end());
+    EXPECT_EQ(queueIndicator->doubleValue(), 3);
+    EXPECT_FALSE(abortButton->isEnabled());
+    EXPECT_EQ(manager->checkIndexesAtLaunch(), 3u);
+}
+
+TEST_F(IndexDownloads, MissingFileOnTheServerEndsTheRunAndKeepsWhatCameBefore) {
+    server.serve("/data/4100/index-4119.fits", "first");
+    tick({"index-4119.fits", "index-4118.fits", "index-4219.fits"});
+    manager->go();
+    ASSERT_TRUE(runToEnd());
+    EXPECT_EQ(statusText->stringValue(), "Downloading index-4118.fits - failed");
+    EXPECT_FALSE(abortButton->isEnabled());
+    EXPECT_EQ(namesIn(dir.path()), (Names{"index-4119.fits"}));
+    EXPECT_EQ(manager->queue(), (std::deque<std::string>{"index-4219.fits"}));
+    EXPECT_EQ(server.requests().size(), 2u);
+}
+
+TEST_F(IndexDownloads, UnreachableServerAndUnusableFolderFailWithoutLeavingFiles) {
+    server.serve("/data/4100/index-4119.fits", "data");
+    tick({"index-4119.fits"});
+    useManager(dir / "not-made", server.base("/data/4100/"), server.base("/data/4200/"));
+    manager->go();
+    ASSERT_TRUE(runToEnd());
+    EXPECT_EQ(statusText->stringValue(), "Downloading index-4119.fits - failed");
+    EXPECT_TRUE(namesIn(dir.path()).empty());
+
+    // Nothing listens on the port of a server that has gone.
+    std::string gone;
+    {
+        DownloadServer stopped;
+        gone = stopped.base("/");
+    }
+    useManager(dir.path(), gone, gone);
+    manager->go();
+    ASSERT_TRUE(runToEnd());
+    EXPECT_EQ(statusText->stringValue(), "Downloading index-4119.fits - failed");
+    EXPECT_TRUE(namesIn(dir.path()).empty());
+}
+
+TEST_F(IndexDownloads, AbortStopsTheTransferAndRemovesItsPartialFile) {
+    auto sent = server.serveStalled("/data/4100/index-4119.fits", std::string(1000, 's'), 50000);
+    tick({"index-4119.fits", "index-4118.fits"});
+    manager->go();
+    ASSERT_TRUE(runUntil([this] { return fileIndicator->doubleValue() >= 1000; }));
+    EXPECT_EQ(fileIndicator->maxValue(), 50000);
+
+    manager->abort();
+    manager->download()->waitUntilDone();
+    mainQueue().drain();
+    EXPECT_EQ(statusText->stringValue(), "Aborted");
+    EXPECT_TRUE(goButton->isEnabled());
+    EXPECT_FALSE(abortButton->isEnabled());
+    EXPECT_TRUE(namesIn(dir.path()).empty());
+    EXPECT_EQ(server.requests().size(), 1u);
+}
+
+} // namespace
+} // namespace quintarvel

@@ -1,0 +1,327 @@
+#include "app/IndexManagerDelegate.h"
+
+#include "platform/Dispatch.h"
+#include "support/FakeFormViews.h"
+#include "support/FakeViews.h"
+#include "support/TempDir.h"
+#include "support/TestTrash.h"
+
+#include <gtest/gtest.h>
+
+namespace quintarvel {
+namespace {
+
+using test::FakeCheckBoxContainer;
+using test::FakeControl;
+using test::FakeLevelIndicator;
+using test::FakeTextField;
+using test::FakeTitledCheckBox;
+using test::FakeWindow;
+using test::TestTrash;
+using test::writeFile;
+using Names = std::vector<std::string>;
+
+// A download the test drives by hand.
+class FakeDownload : public URLDownload {
+  public:
+    explicit FakeDownload(URLRequest request) : URLDownload(std::move(request)) {}
+    void setDeletesFileUponFailure(bool d) override { deletes = d; }
+    void setDestination(const std::filesystem::path &path, bool overwrite) override {
+        destination = path;
+        allowOverwrite = overwrite;
+    }
+    void cancel() override { cancelled = true; }
+    bool isCancelled() const override { return cancelled; }
+    void waitUntilDone() override {}
+
+    bool deletes = false, allowOverwrite = false, cancelled = false;
+    std::filesystem::path destination;
+};
+
+class IndexManagerTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        trash.empty();
+        for (int n = 4119; n >= 4107; --n)
+            series4100->add("index-" + std::to_string(n) + ".fits");
+        series4100->add("not an index"); // left alone by everything
+        for (int n = 4219; n >= 4208; --n)
+            series4200->add("index-" + std::to_string(n) + ".fits");
+        for (int n = 4207; n >= 4200; --n)
+            series4200->add("index-" + std::to_string(n) + "-*.fits");
+
+        manager->setWindow(window);
+        manager->setSeries4100(series4100);
+        manager->setSeries4200(series4200);
+        manager->setGoButton(goButton);
+        manager->setAbortButton(abortButton);
+        manager->setQueueIndicator(queueIndicator);
+        manager->setFileIndicator(fileIndicator);
+        manager->setStatusText(statusText);
+        abortButton->setEnabled(false);
+    }
+    void TearDown() override {
+        mainQueue().drain();
+        trash.empty();
+    }
+
+    std::shared_ptr<FakeTitledCheckBox> box(const std::string &title) {
+        for (const auto &series : {series4100, series4200})
+            for (const auto &b : series->boxes)
+                if (b->title() == title)
+                    return b;
+        ADD_FAILURE() << title;
+        return nullptr;
+    }
+    void present(const std::string &name) { writeFile(dir / name, "stars"); }
+    // The current download's callbacks as its task would send them, then the main queue.
+    void deliver(const std::string &length, std::initializer_list<std::uint64_t> blocks) {
+        auto &d = *started.back();
+        manager->downloadDidBegin(d);
+        URLResponse response;
+        response.expectedContentLength = std::stoll(length);
+        manager->downloadDidReceiveResponse(d, response);
+        for (auto b : blocks)
+            manager->downloadDidReceiveDataOfLength(d, b);
+        mainQueue().drain();
+    }
+    void finish() {
+        manager->downloadDidFinish(*started.back());
+        mainQueue().drain();
+    }
+    std::vector<std::string> urls() const {
+        std::vector<std::string> result;
+        for (const auto &d : started)
+            result.push_back(d->request().url);
+        return result;
+    }
+
+    TestTrash &trash = TestTrash::instance();
+    test::TempDir dir;
+    std::vector<std::shared_ptr<FakeDownload>> started;
+    bool refuse = false;
+    std::shared_ptr<IndexManagerDelegate> manager = std::make_shared<IndexManagerDelegate>(
+        dir.path(), "http://server/4100/", "http://server/4200/",
+        [this](const URLRequest &request,
+               std::weak_ptr<URLDownloadDelegate> delegate) -> std::shared_ptr<URLDownload> {
+            EXPECT_EQ(delegate.lock(), manager);
+            if (refuse)
+                return nullptr;
+            started.push_back(std::make_shared<FakeDownload>(request));
+            return started.back();
+        });
+
+    std::shared_ptr<FakeWindow> window = std::make_shared<FakeWindow>();
+    std::shared_ptr<FakeCheckBoxContainer> series4100 = std::make_shared<FakeCheckBoxContainer>();
+    std::shared_ptr<FakeCheckBoxContainer> series4200 = std::make_shared<FakeCheckBoxContainer>();
+    std::shared_ptr<FakeControl> goButton = std::make_shared<FakeControl>("go", nullptr);
+    std::shared_ptr<FakeControl> abortButton = std::make_shared<FakeControl>("abort", nullptr);
+    std::shared_ptr<FakeLevelIndicator> queueIndicator = std::make_shared<FakeLevelIndicator>();
+    std::shared_ptr<FakeLevelIndicator> fileIndicator = std::make_shared<FakeLevelIndicator>();
+    std::shared_ptr<FakeTextField> statusText = std::make_shared<FakeTextField>();
+};
+
+TEST_F(IndexManagerTest, AtLaunchOpensOnlyWhenNoIndexFileIsThere) {
+    box("index-4119.fits")->setState(CheckBox::on);
+    EXPECT_EQ(manager->checkIndexesAtLaunch(), 0u);
+    EXPECT_EQ(window->fronts, 1);
+    for (const auto &series : {series4100, series4200})
+        for (const auto &b : series->boxes)
+            EXPECT_EQ(b->state(), CheckBox::off) << b->title();
+
+    present("index-4203-17.fits");
+    present("index-4119.fits.part"); // not an index file
+    box("index-4119.fits")->setState(CheckBox::on);
+    EXPECT_EQ(manager->checkIndexesAtLaunch(), 1u);
+    EXPECT_EQ(window->fronts, 1);
+    EXPECT_EQ(box("index-4119.fits")->state(), CheckBox::on);
+}
+
+TEST_F(IndexManagerTest, ShowSetsEveryBoxFromTheFilesPresent) {
+    for (int i : {0, 3, 5, 10, 11})
+        present("index-4207-" + std::string(i < 10 ? "0" : "") + std::to_string(i) + ".fits");
+    for (int i = 0; i < 48; ++i)
+        present("index-4200-" + std::string(i < 10 ? "0" : "") + std::to_string(i) + ".fits");
+    present("index-4119.fits");
+    box("index-4118.fits")->setState(CheckBox::on);
+
+    manager->show();
+    EXPECT_EQ(box("index-4207-*.fits")->state(), CheckBox::mixed);
+    EXPECT_EQ(box("index-4200-*.fits")->state(), CheckBox::on);
+    EXPECT_EQ(box("index-4119.fits")->state(), CheckBox::on);
+    EXPECT_EQ(box("index-4118.fits")->state(), CheckBox::off);
+    EXPECT_EQ(box("index-4206-*.fits")->state(), CheckBox::off);
+    EXPECT_EQ(box("not an index")->changes, 0);
+    EXPECT_EQ(window->fronts, 1);
+}
+
+TEST_F(IndexManagerTest, AClickNeverLeavesABoxMixed) {
+    FakeTitledCheckBox b("index-4207-*.fits", CheckBox::mixed);
+    manager->skip2(b);
+    EXPECT_EQ(b.state(), CheckBox::on);
+    for (int state : {CheckBox::on, CheckBox::off}) {
+        b.setState(state);
+        manager->skip2(b);
+        EXPECT_EQ(b.state(), state);
+    }
+}
+
+TEST_F(IndexManagerTest, UntickedPresentFilesGoToTheTrashAndMixedBoxesStayAsTheyAre) {
+    present("index-4119.fits");
+    for (int i : {0, 3, 5, 10, 11})
+        present("index-4207-" + std::string(i < 10 ? "0" : "") + std::to_string(i) + ".fits");
+    manager->show();
+    box("index-4119.fits")->setState(CheckBox::off);
+    ASSERT_EQ(box("index-4207-*.fits")->state(), CheckBox::mixed);
+
+    manager->go();
+    EXPECT_FALSE(std::filesystem::exists(dir / "index-4119.fits"));
+    EXPECT_EQ(trash.names(), (Names{"index-4119.fits"}));
+    EXPECT_EQ(trash.originalPath("index-4119.fits"), (dir / "index-4119.fits").string());
+    EXPECT_EQ(statusText->texts, (Names{"Removed index-4119.fits"}));
+    EXPECT_TRUE(std::filesystem::exists(dir / "index-4207-03.fits"));
+    EXPECT_TRUE(started.empty());
+    EXPECT_EQ(queueIndicator->maxValue(), 33);
+    EXPECT_EQ(queueIndicator->doubleValue(), 0);
+    EXPECT_TRUE(goButton->isEnabled());
+    EXPECT_FALSE(abortButton->isEnabled());
+    // The boxes stay as the user left them.
+    EXPECT_EQ(box("index-4119.fits")->state(), CheckBox::off);
+}
+
+TEST_F(IndexManagerTest, DownloadsTickedMissingFilesOneAtATime4100SeriesFirst) {
+    box("index-4219.fits")->setState(CheckBox::on);
+    box("index-4118.fits")->setState(CheckBox::on);
+    box("index-4110.fits")->setState(CheckBox::on);
+    manager->go();
+
+    EXPECT_EQ(urls(), (Names{"http://server/4100/index-4118.fits"}));
+    EXPECT_EQ(manager->queue(), (std::deque<std::string>{"index-4110.fits", "index-4219.fits"}));
+    EXPECT_EQ(started[0]->request().timeoutInterval, std::chrono::seconds(60));
+    EXPECT_EQ(started[0]->destination, dir / "index-4118.fits");
+    EXPECT_TRUE(started[0]->allowOverwrite);
+    EXPECT_TRUE(started[0]->deletes);
+    EXPECT_FALSE(goButton->isEnabled());
+    EXPECT_TRUE(abortButton->isEnabled());
+    EXPECT_EQ(queueIndicator->maxValue(), 3);
+    EXPECT_EQ(statusText->stringValue(), "Downloading index-4118.fits");
+
+    deliver("1000", {400, 600});
+    EXPECT_EQ(statusText->stringValue(), "Downloading index-4118.fits (1000 bytes)");
+    EXPECT_EQ(fileIndicator->maxValue(), 1000);
+    EXPECT_EQ(fileIndicator->doubleValue(), 1000);
+    EXPECT_EQ(manager->currentLength(), 1000);
+    EXPECT_EQ(started.size(), 1u);
+    finish();
+
+    ASSERT_EQ(started.size(), 2u);
+    deliver("-1", {7});
+    EXPECT_EQ(statusText->stringValue(), "Downloading index-4110.fits (-1 bytes)");
+    EXPECT_EQ(fileIndicator->maxValue(), -1);
+    EXPECT_EQ(fileIndicator->doubleValue(), 7);
+    finish();
+    deliver("5", {5});
+    finish();
+
+    EXPECT_EQ(urls(),
+              (Names{"http://server/4100/index-4118.fits", "http://server/4100/index-4110.fits",
+                     "http://server/4200/index-4219.fits"}));
+    EXPECT_EQ(queueIndicator->values, (std::vector<double>{0, 1, 2, 3}));
+    EXPECT_EQ(statusText->stringValue(), "Done");
+    EXPECT_TRUE(goButton->isEnabled());
+    EXPECT_FALSE(abortButton->isEnabled());
+    EXPECT_FALSE(manager->download());
+}
+
+TEST_F(IndexManagerTest, TickedBoxQueuesOnlyItsMissingFiles) {
+    present("index-4206-00.fits");
+    present("index-4206-11.fits");
+    box("index-4206-*.fits")->setState(CheckBox::on);
+    manager->go();
+    ASSERT_EQ(started.size(), 1u);
+    EXPECT_EQ(started[0]->request().url, "http://server/4200/index-4206-01.fits");
+    EXPECT_EQ(manager->queue().size(), 9u);
+    EXPECT_EQ(manager->queue().back(), "index-4206-10.fits");
+    EXPECT_EQ(queueIndicator->maxValue(), 10);
+}
+
+TEST_F(IndexManagerTest, AFailedDownloadEndsTheRunAndTheNextGoStartsAfresh) {
+    box("index-4119.fits")->setState(CheckBox::on);
+    box("index-4118.fits")->setState(CheckBox::on);
+    manager->go();
+    deliver("100", {10});
+    manager->downloadDidFailWithError(*started[0], {"connection reset"});
+    mainQueue().drain();
+
+    EXPECT_EQ(statusText->stringValue(), "Downloading index-4119.fits (100 bytes) - failed");
+    EXPECT_TRUE(goButton->isEnabled());
+    EXPECT_FALSE(abortButton->isEnabled());
+    EXPECT_EQ(started.size(), 1u);
+    EXPECT_EQ(manager->queue(), (std::deque<std::string>{"index-4118.fits"}));
+
+    manager->go();
+    EXPECT_EQ(started.size(), 2u);
+    EXPECT_EQ(started[1]->request().url, "http://server/4100/index-4119.fits");
+    EXPECT_EQ(manager->queue(), (std::deque<std::string>{"index-4118.fits"}));
+    EXPECT_EQ(queueIndicator->doubleValue(), 1);
+}
+
+TEST_F(IndexManagerTest, ADownloadThatCannotBeMadeEndsTheRun) {
+    box("index-4119.fits")->setState(CheckBox::on);
+    box("index-4118.fits")->setState(CheckBox::on);
+    refuse = true;
+    manager->go();
+    EXPECT_EQ(statusText->stringValue(), "Failed to download index-4119.fits");
+    EXPECT_TRUE(goButton->isEnabled());
+    EXPECT_FALSE(abortButton->isEnabled());
+    EXPECT_EQ(manager->queue(), (std::deque<std::string>{"index-4118.fits"}));
+}
+
+TEST_F(IndexManagerTest, AbortCancelsAndLateCallbacksChangeNothing) {
+    box("index-4119.fits")->setState(CheckBox::on);
+    box("index-4118.fits")->setState(CheckBox::on);
+    manager->go();
+    auto first = started[0];
+    manager->downloadDidBegin(*first);
+    manager->downloadDidReceiveDataOfLength(*first, 50); // posted, not yet run
+
+    manager->abort();
+    EXPECT_TRUE(first->cancelled);
+    EXPECT_EQ(manager->download(), first);
+    EXPECT_TRUE(manager->queue().empty());
+    EXPECT_EQ(statusText->stringValue(), "Aborted");
+    EXPECT_TRUE(goButton->isEnabled());
+    EXPECT_FALSE(abortButton->isEnabled());
+    EXPECT_EQ(queueIndicator->doubleValue(), 0);
+
+    manager->downloadDidFinish(*first);
+    mainQueue().drain();
+    EXPECT_EQ(started.size(), 1u);
+    EXPECT_EQ(statusText->stringValue(), "Aborted");
+    EXPECT_TRUE(fileIndicator->values.empty());
+
+    // A new run: the old download's callbacks still change nothing.
+    manager->go();
+    ASSERT_EQ(started.size(), 2u);
+    manager->downloadDidFailWithError(*first, {"late"});
+    manager->downloadDidFinish(*first);
+    mainQueue().drain();
+    EXPECT_EQ(started.size(), 2u);
+    EXPECT_EQ(statusText->stringValue(), "Downloading index-4119.fits");
+    EXPECT_FALSE(goButton->isEnabled());
+}
+
+TEST_F(IndexManagerTest, AddressesFollowTheSeriesPrefix) {
+    EXPECT_EQ(manager->addressOf("index-4107.fits"), "http://server/4100/index-4107.fits");
+    EXPECT_EQ(manager->addressOf("index-4200-47.fits"), "http://server/4200/index-4200-47.fits");
+    EXPECT_EQ(manager->addressOf("other.fits"), "");
+
+    IndexManagerDelegate standard(dir.path());
+    EXPECT_EQ(standard.addressOf("index-4119.fits"),
+              std::string(IndexManagerDelegate::defaultDirectory4100) + "index-4119.fits");
+    EXPECT_EQ(standard.addressOf("index-4219.fits"),
+              std::string(IndexManagerDelegate::defaultDirectory4200) + "index-4219.fits");
+}
+
+} // namespace
+} // namespace quintarvel
