@@ -1,9 +1,9 @@
 #include "support/StarField.h"
 
+#include "support/ImageFiles.h"
+
 #include <fitsio.h>
-#include <jpeglib.h>
 #include <png.h>
-#include <tiffio.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -199,95 +199,46 @@ void StarField::writeFITS(const std::filesystem::path &path) const {
 }
 
 void StarField::writePNG(const std::filesystem::path &path) const {
-    FilePtr f = openForWriting(path);
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png ? png_create_info_struct(png) : nullptr;
-    if (!info) {
-        png_destroy_write_struct(&png, nullptr);
-        throw std::runtime_error("cannot start a PNG writer");
-    }
-    std::vector<png_byte> row(static_cast<std::size_t>(width()) * 2);
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
-        throw std::runtime_error("cannot write " + path.string());
-    }
-    png_init_io(png, f.get());
-    png_set_IHDR(png, info, width(), height(), 16, PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    for (int y = 0; y < height(); ++y) {
-        for (int x = 0; x < width(); ++x) {
-            const auto v = pixels_[static_cast<std::size_t>(y) * width() + x];
-            row[2 * x] = static_cast<png_byte>(v >> 8); // PNG samples are big-endian
-            row[2 * x + 1] = static_cast<png_byte>(v & 0xff);
-        }
-        png_write_row(png, row.data());
-    }
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
+    PngSpec spec;
+    spec.width = width();
+    spec.height = height();
+    spec.colorType = PNG_COLOR_TYPE_GRAY;
+    spec.bitDepth = 16;
+    spec.samples = pixels_;
+    writePng(path, spec);
 }
 
 void StarField::writeJPEG(const std::filesystem::path &path, int quality) const {
-    FilePtr f = openForWriting(path);
-    jpeg_compress_struct jpeg{};
-    jpeg_error_mgr errors{};
-    jpeg.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&jpeg);
-    jpeg_stdio_dest(&jpeg, f.get());
-    jpeg.image_width = static_cast<JDIMENSION>(width());
-    jpeg.image_height = static_cast<JDIMENSION>(height());
-    jpeg.input_components = 1;
-    jpeg.in_color_space = JCS_GRAYSCALE;
-    jpeg_set_defaults(&jpeg);
-    jpeg_set_quality(&jpeg, quality, TRUE);
-    jpeg_start_compress(&jpeg, TRUE);
-    std::vector<JSAMPLE> row(static_cast<std::size_t>(width()));
-    for (int y = 0; y < height(); ++y) {
-        for (int x = 0; x < width(); ++x)
-            row[x] = static_cast<JSAMPLE>(pixels_[static_cast<std::size_t>(y) * width() + x] >> 8);
-        JSAMPROW rows[1] = {row.data()};
-        jpeg_write_scanlines(&jpeg, rows, 1);
-    }
-    jpeg_finish_compress(&jpeg);
-    jpeg_destroy_compress(&jpeg);
+    JpegSpec spec;
+    spec.width = width();
+    spec.height = height();
+    spec.components = 1;
+    spec.quality = quality;
+    spec.samples.reserve(pixels_.size());
+    for (auto v : pixels_)
+        spec.samples.push_back(static_cast<std::uint8_t>(v >> 8));
+    writeJpeg(path, spec);
 }
 
 void StarField::writeTIFF(const std::filesystem::path &path) const {
-    TIFF *tiff = TIFFOpen(path.c_str(), "w");
-    if (!tiff)
-        throw std::runtime_error("cannot write " + path.string());
-    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(width()));
-    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(height()));
-    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 16);
-    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 1);
-    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
-    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, 16);
-    bool ok = true;
-    std::vector<std::uint16_t> row(static_cast<std::size_t>(width()));
-    for (int y = 0; y < height() && ok; ++y) {
-        std::copy_n(pixels_.begin() + static_cast<std::ptrdiff_t>(y) * width(), width(),
-                    row.begin());
-        ok = TIFFWriteScanline(tiff, row.data(), static_cast<std::uint32_t>(y), 0) == 1;
-    }
-    TIFFClose(tiff);
-    if (!ok)
-        throw std::runtime_error("cannot write " + path.string());
+    TiffSpec spec;
+    spec.width = static_cast<std::uint32_t>(width());
+    spec.height = static_cast<std::uint32_t>(height());
+    spec.bitsPerSample = 16;
+    spec.rowsPerStrip = 16;
+    spec.samples = pixels_;
+    writeTiff(path, spec);
 }
 
 void StarField::writeRAW2(const std::filesystem::path &path) const {
-    std::string bytes = "RAW2";
-    auto put32 = [&bytes](std::uint32_t v) {
-        for (int i = 0; i < 4; ++i)
-            bytes.push_back(static_cast<char>((v >> (8 * i)) & 0xff));
-    };
-    put32(static_cast<std::uint32_t>(width()));
-    put32(static_cast<std::uint32_t>(height()));
-    bytes.reserve(bytes.size() + pixels_.size() * 2);
+    std::string pixels;
+    pixels.reserve(pixels_.size() * 2);
     for (auto v : pixels_) {
-        bytes.push_back(static_cast<char>(v & 0xff));
-        bytes.push_back(static_cast<char>(v >> 8));
+        pixels.push_back(static_cast<char>(v & 0xff));
+        pixels.push_back(static_cast<char>(v >> 8));
     }
+    const std::string bytes = rawContainer("RAW2", static_cast<std::uint32_t>(width()),
+                                           static_cast<std::uint32_t>(height()), pixels);
     FilePtr f = openForWriting(path);
     if (std::fwrite(bytes.data(), 1, bytes.size(), f.get()) != bytes.size())
         throw std::runtime_error("cannot write " + path.string());
