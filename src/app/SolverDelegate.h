@@ -1,8 +1,10 @@
 #pragma once
 
 #include "platform/Color.h"
+#include "platform/NetService.h"
 #include "platform/Views.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -13,6 +15,9 @@
 namespace quintarvel {
 
 class FileHandle;
+class HttpRequest;
+class HttpResponse;
+class HttpServer;
 class Process;
 
 // Where a solver finds and keeps its files. The standard set comes from the application
@@ -117,6 +122,49 @@ class SolverDelegate : public std::enable_shared_from_this<SolverDelegate> {
                       const std::optional<std::vector<std::string>> &image2xyOptions,
                       const std::optional<std::vector<std::string>> &solveFieldOptions);
 
+    // ---- Remote solving service (defined in src/service) --------------------------------
+    // Where the HTTP service listens and the name it is announced under. The application
+    // takes the defaults; tests bind a loopback address on port 0 under a name of their own.
+    struct ServiceOptions {
+        std::uint16_t port = 8080;
+        bool forceIPv4 = false;
+        std::optional<std::string> listenAddress; // numeric; none: every interface
+        std::string bonjourName = "Quintarvel";
+    };
+    // Called once at launch: serves the HTTP API (GET "/", POST and PUT "/api/upload", GET
+    // "/api/status") on a server the solver keeps, announces it by Bonjour and logs its port
+    // ("Can't start HTTP server" when it cannot listen), then starts listenForIPCRequests on
+    // a task of the default global queue, whatever became of the server.
+    void startServices();
+    void startServices(const ServiceOptions &options);
+    // Ends what startServices began, for tests and an orderly shutdown (the application
+    // itself never stops its services): waits for the pipe loop to finish the request it
+    // serves and end, then stops the server, which withdraws the announcement and lets the
+    // route handlers (and with them the solver) go. Safe to call when nothing runs.
+    void stopServices();
+    // The server startServices made, if any.
+    std::shared_ptr<HttpServer> httpServer() const;
+
+    // The route handlers; they run on the server's client tasks.
+    HttpResponse handleUpload(const HttpRequest &request);
+    HttpResponse handleUploadWithOptions(const HttpRequest &request);
+    HttpResponse handleStatus(const HttpRequest &request);
+
+    // Serves the named pipes "request" and "response" of the support folder, one client at
+    // a time, blocking the calling thread until a pipe cannot be opened (or stopServices).
+    void listenForIPCRequests();
+
+    // The outcome of the Bonjour announcement; only log lines, so any thread will do.
+    void netServiceDidPublish(NetService &service);
+    void netServiceDidNotPublish(NetService &service,
+                                 const NetServiceDelegate::ErrorDictionary &errorDict);
+
+    // The busy check of a remote request and its change to "busy" in one step: sets the
+    // status to "busy" at once, under the state lock, unless it already is, and tells
+    // whether this caller set it. Two requests arriving together so never both start a
+    // solve. The caller then calls busy() as usual for the log line and the controls.
+    bool claimSolver();
+
   private:
     void changeStatus(std::optional<std::string> message, const Color &color, const char *status,
                       bool solveEnabled);
@@ -141,6 +189,12 @@ class SolverDelegate : public std::enable_shared_from_this<SolverDelegate> {
     std::optional<double> orientation_;
     std::optional<double> pixelScale_;
     std::optional<long> parity_;
+
+    // The server, announcement and pipe-loop bookkeeping of the remote solving service.
+    struct Services;
+    Services &services();
+    mutable std::mutex servicesMutex_; // guards services_, made on first use
+    std::shared_ptr<Services> services_;
 };
 
 } // namespace quintarvel

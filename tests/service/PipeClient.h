@@ -1,0 +1,106 @@
+#pragma once
+
+#include <cerrno>
+#include <chrono>
+#include <fcntl.h>
+#include <filesystem>
+#include <future>
+#include <optional>
+#include <poll.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace quintarvel::test {
+
+// A local program talking to the solver's named pipes: it opens "request" for writing, then
+// "response" for reading, as the loop expects. Every wait is bounded, so a loop that never
+// comes fails the test instead of hanging it.
+class PipeClient {
+  public:
+    static constexpr auto patience = std::chrono::seconds(60);
+
+    explicit PipeClient(const std::filesystem::path &supportFolder)
+        : request_(supportFolder / "request"), response_(supportFolder / "response") {}
+    ~PipeClient() {
+        closeRequest();
+        if (responseFd_ != -1)
+            ::close(responseFd_);
+    }
+    PipeClient(const PipeClient &) = delete;
+    PipeClient &operator=(const PipeClient &) = delete;
+
+    bool openRequest() { return (requestFd_ = openWaiting(request_, O_WRONLY)) != -1; }
+    bool openResponse() { return (responseFd_ = openWaiting(response_, O_RDONLY)) != -1; }
+    bool write(const std::string &text) {
+        return ::write(requestFd_, text.data(), text.size()) == ssize_t(text.size());
+    }
+    void closeRequest() {
+        if (requestFd_ != -1)
+            ::close(requestFd_);
+        requestFd_ = -1;
+    }
+    // The response's lines up to the end of the pipe; none when it does not end in time. A
+    // last piece without a line feed counts as a line.
+    std::optional<std::vector<std::string>> readLines() {
+        std::string text;
+        for (;;) {
+            pollfd ready{responseFd_, POLLIN, 0};
+            if (::poll(&ready, 1, int(std::chrono::milliseconds(patience).count())) != 1)
+                return std::nullopt;
+            char buffer[4096];
+            const ssize_t n = ::read(responseFd_, buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            text.append(buffer, std::size_t(n));
+        }
+        std::vector<std::string> lines;
+        std::size_t start = 0;
+        while (start < text.size()) {
+            auto end = text.find('\n', start);
+            if (end == std::string::npos)
+                end = text.size();
+            lines.push_back(text.substr(start, end - start));
+            start = end + 1;
+        }
+        return lines;
+    }
+
+    // One whole request: the lines each followed by a line feed, then the terminator line.
+    std::optional<std::vector<std::string>> exchange(const std::vector<std::string> &lines) {
+        if (!openRequest())
+            return std::nullopt;
+        std::string text;
+        for (const auto &line : lines)
+            text += line + "\n";
+        write(text + "<<<EOF>>>\n");
+        if (!openResponse())
+            return std::nullopt;
+        return readLines();
+    }
+
+  private:
+    // A blocking open, given up after `patience`: the open is then released by opening the
+    // other end without waiting, which a blocked FIFO open takes for its partner.
+    static int openWaiting(const std::filesystem::path &path, int flags) {
+        auto opened = std::async(std::launch::async,
+                                 [path, flags] { return ::open(path.c_str(), flags | O_CLOEXEC); });
+        if (opened.wait_for(patience) == std::future_status::ready)
+            return opened.get();
+        const int partner =
+            ::open(path.c_str(), (flags == O_WRONLY ? O_RDONLY : O_WRONLY) | O_NONBLOCK);
+        const int fd = opened.get();
+        if (fd != -1)
+            ::close(fd);
+        if (partner != -1)
+            ::close(partner);
+        return -1;
+    }
+
+    std::filesystem::path request_, response_;
+    int requestFd_ = -1, responseFd_ = -1;
+};
+
+} // namespace quintarvel::test
