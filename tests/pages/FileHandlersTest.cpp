@@ -1,13 +1,13 @@
 #include "pages/FileHandlers.h"
 
 #include "pages/Files.h"
+#include "support/ListingRows.h"
 #include "support/RecordingBodyWriter.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <regex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +16,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::descriptorsUnder;
+using test::listingRows;
 using test::RecordingBodyWriter;
 using test::writeFile;
 using test::writtenBody;
@@ -153,19 +154,9 @@ TEST_F(FileHandlers, BrowseAnswersFilesBareAndFailuresByKind) {
     }
 }
 
-// The rows of a listing: (href, text).
-std::vector<std::pair<std::string, std::string>> rows(const std::string &page) {
-    static const std::regex row("<tr><td><a href=\"([^\"]*)\">([^<]*)</a></td></tr>");
-    std::vector<std::pair<std::string, std::string>> found;
-    for (auto it = std::sregex_iterator(page.begin(), page.end(), row);
-         it != std::sregex_iterator(); ++it)
-        found.emplace_back((*it)[1], (*it)[2]);
-    return found;
-}
-
 std::vector<std::string> texts(const std::string &page) {
     std::vector<std::string> found;
-    for (const auto &[href, text] : rows(page))
+    for (const auto &[href, text] : listingRows(page))
         found.push_back(text);
     return found;
 }
@@ -216,7 +207,7 @@ TEST_F(FileHandlers, ListingEscapesTextAndEncodesLinks) {
     fs::create_directory(dir / "M 31");
     const HttpHandler handler = browseDirectory(dir.path().string());
     const std::string page = writtenBody(call(handler, {{":p", "."}}, "/browse/x%20y/")).all();
-    EXPECT_EQ(rows(page),
+    EXPECT_EQ(listingRows(page),
               (std::vector<std::pair<std::string, std::string>>{
                   {"/browse/x%20y%2F.", "."},
                   {"/browse/x%20y%2Fa%3Cb%20c%26%22d%27%25.txt", "a&lt;b c&amp;&quot;d&#39;%.txt"},
