@@ -2,8 +2,11 @@
 
 #include "platform/Color.h"
 #include "platform/NetService.h"
+#include "platform/OpenPanel.h"
+#include "platform/UserDefaults.h"
 #include "platform/Views.h"
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -165,6 +168,40 @@ class SolverDelegate : public std::enable_shared_from_this<SolverDelegate> {
     // solve. The caller then calls busy() as usual for the log line and the controls.
     bool claimSolver();
 
+    // The panels of a manual request, made afresh for each one, and the user defaults that
+    // keep the check boxes (the standard ones unless set).
+    void setOpenPanelFactory(OpenPanelFactory v) { openPanelFactory_ = std::move(v); }
+    void setSavePanelFactory(SavePanelFactory v) { savePanelFactory_ = std::move(v); }
+    std::shared_ptr<UserDefaults> userDefaults() const;
+    void setUserDefaults(std::shared_ptr<UserDefaults> v) { userDefaults_ = std::move(v); }
+
+    // Once the window is loaded: logs the program's version line, then the engine's first
+    // line of "solve-field --version" (or fails with "Failed to execute Quintarvel.net
+    // engine"). The engine is read on a global queue; the main thread waits for its line at
+    // most `engineVersionWait`, so a hung engine never holds up the window. A line that comes
+    // later is logged when it comes.
+    void awakeFromNib();
+    static constexpr std::chrono::milliseconds engineVersionWait{3000};
+
+    // Window actions, on the main thread; the sender is not read.
+    // Asks for an image with an open panel on the window, then starts a manual request.
+    void solve(const void *sender = nullptr);
+    // Terminates the running engine program, if any.
+    void abort(const void *sender = nullptr);
+    // restoreState.
+    void show(const void *sender = nullptr);
+    // Stores both check boxes under "removeCreatedFiles" and "writeWCSHeaders".
+    void saveState(const void *sender = nullptr);
+    // Sets both check boxes from the user defaults and brings the window to the front.
+    void restoreState();
+    // The image panel's completion: marks the solver busy and solves the image, first asking
+    // for the output file with a save panel when "writeWCSHeaders" is stored as true.
+    void manualRequestChosen(int response, const OpenPanel &panel);
+    // The output panel's completion: solves with the output path, or ends the request (status
+    // "failed", "No output file chosen") when the panel gave no file.
+    void outputFileChosen(int response, const SavePanel &panel,
+                          const std::filesystem::path &imageURL);
+
   private:
     void changeStatus(std::optional<std::string> message, const Color &color, const char *status,
                       bool solveEnabled);
@@ -179,6 +216,10 @@ class SolverDelegate : public std::enable_shared_from_this<SolverDelegate> {
     std::shared_ptr<Control> abortButton_;
     std::shared_ptr<CheckBox> removeFilesButton_;
     std::shared_ptr<CheckBox> writeWCSHeadersButton_;
+
+    OpenPanelFactory openPanelFactory_;
+    SavePanelFactory savePanelFactory_;
+    std::shared_ptr<UserDefaults> userDefaults_;
 
     mutable std::mutex stateMutex_; // guards every field below
     std::shared_ptr<Process> task_;

@@ -1,0 +1,26 @@
+// The application: the Qt event loop drives the interface, and drains the main queue that the
+// solver, the index manager and the services post their window changes to.
+#include "gui/MainInterface.h"
+#include "gui/MainQueuePump.h"
+#include "http/ServerProcess.h"
+#include "platform/Dispatch.h"
+
+#include <QApplication>
+
+int main(int argc, char *argv[]) {
+    using namespace quintarvel;
+    QApplication application(argc, argv);
+    QApplication::setApplicationName("Quintarvel");
+    QApplication::setOrganizationName("Quintarvel");
+    MainQueuePump pump;
+
+    MainInterface interface;
+    interface.launch();
+
+    // SIGTERM, SIGHUP and SIGINT end the event loop, so termination still removes the pipes.
+    ServerProcess::addSignalWatcher(
+        [](std::int32_t) { mainQueue().async([] { QCoreApplication::quit(); }); });
+    QObject::connect(&application, &QCoreApplication::aboutToQuit,
+                     [&interface] { interface.terminate(); });
+    return QApplication::exec();
+}

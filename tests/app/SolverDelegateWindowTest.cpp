@@ -1,0 +1,289 @@
+#include "app/SolverDelegate.h"
+
+#include "app/AppGlobals.h"
+#include "platform/Dispatch.h"
+#include "platform/Process.h"
+#include "support/FakePanels.h"
+#include "support/FakeViews.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <sys/stat.h>
+
+namespace quintarvel {
+namespace {
+
+using test::FakePanel;
+
+struct SolveCall {
+    std::string imagePath;
+    std::optional<std::string> outputPath;
+    bool withOptions;
+};
+
+// Records solves instead of running the pipeline.
+class RecordingSolver : public SolverDelegate {
+  public:
+    using SolverDelegate::SolverDelegate;
+    void solveImage(const std::string &imagePath, std::optional<std::string> outputPath,
+                    std::optional<std::vector<std::string>> image2xyOptions,
+                    std::optional<std::vector<std::string>> solveFieldOptions) override {
+        solves.push_back({imagePath, outputPath, image2xyOptions || solveFieldOptions});
+    }
+    std::vector<SolveCall> solves;
+};
+
+class SolverDelegateWindowTest : public ::testing::Test {
+  protected:
+    SolverDelegateWindowTest() {
+        SolverPaths paths{dir / "support", dir / "support" / "quintarvel-0.cfg",
+                          (dir / "tmp").string() + "/", QUINTARVEL_TEST_FIXTURES "/engine"};
+        std::filesystem::create_directories(paths.supportFolder);
+        std::filesystem::create_directories(dir / "tmp");
+        solver = std::make_shared<RecordingSolver>(paths);
+        solver->setWindow(window);
+        solver->setLogText(logView);
+        solver->setSolveButton(solveButton);
+        solver->setAbortButton(abortButton);
+        solver->setRemoveFilesButton(removeFiles);
+        solver->setWriteWCSHeadersButton(writeWCSHeaders);
+        solver->setUserDefaults(defaults);
+        solver->setOpenPanelFactory(panels.openPanels());
+        solver->setSavePanelFactory(panels.savePanels());
+    }
+
+    // Opens the image panel and answers it.
+    void chooseImage(int response, std::optional<std::filesystem::path> image,
+                     std::optional<std::filesystem::path> folder = std::nullopt) {
+        solver->solve();
+        ASSERT_FALSE(panels.made.empty());
+        panels.made.back()->directory = std::move(folder);
+        panels.made.back()->finish(response, std::move(image));
+        mainQueue().drain();
+    }
+    // Drains the main queue until the log holds `count` lines (or a minute has gone by).
+    void waitForLines(std::size_t count) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+        while (logView->lines.size() < count && std::chrono::steady_clock::now() < deadline)
+            mainQueue().drainFor(std::chrono::milliseconds(100));
+    }
+    std::filesystem::path defaultsFile() const { return dir / "config" / "defaults.json"; }
+
+    test::TempDir dir;
+    test::FakePanels panels;
+    std::shared_ptr<UserDefaults> defaults = std::make_shared<UserDefaults>(defaultsFile());
+    std::shared_ptr<test::FakeWindow> window = std::make_shared<test::FakeWindow>();
+    std::shared_ptr<test::FakeTextView> logView = std::make_shared<test::FakeTextView>();
+    std::shared_ptr<test::FakeControl> solveButton =
+        std::make_shared<test::FakeControl>("solveButton", nullptr);
+    std::shared_ptr<test::FakeControl> abortButton =
+        std::make_shared<test::FakeControl>("abortButton", nullptr, false);
+    std::shared_ptr<test::FakeCheckBox> removeFiles = std::make_shared<test::FakeCheckBox>();
+    std::shared_ptr<test::FakeCheckBox> writeWCSHeaders = std::make_shared<test::FakeCheckBox>();
+    std::shared_ptr<RecordingSolver> solver;
+};
+
+TEST_F(SolverDelegateWindowTest, SolveAsksForAnImageInASheetOnTheWindow) {
+    solver->solve();
+    ASSERT_EQ(panels.made.size(), 1u);
+    const auto &panel = *panels.made[0];
+    EXPECT_TRUE(panel.canChooseFiles);
+    EXPECT_EQ(panel.prompt, "Select image file");
+    EXPECT_EQ(panel.allowedFileTypes,
+              (std::vector<std::string>{"fit", "fits", "jpeg", "jpg", "png", "tif", "tiff", "raw",
+                                        "nef", "cr2"}));
+    EXPECT_EQ(panel.sheetWindow, window.get());
+    EXPECT_TRUE(panel.isOpen());
+}
+
+TEST_F(SolverDelegateWindowTest, ACancelledOrEmptyImagePanelChangesNothing) {
+    chooseImage(modalResponseCancel, "/data/M31.jpg");
+    chooseImage(modalResponseOK, std::nullopt);
+    EXPECT_EQ(solver->status(), "ready");
+    EXPECT_TRUE(logView->lines.empty());
+    EXPECT_TRUE(solver->solves.empty());
+}
+
+TEST_F(SolverDelegateWindowTest, WithoutWCSHeadersTheChosenImageIsSolvedAtOnce) {
+    chooseImage(modalResponseOK, "/data/M31.jpg");
+    EXPECT_EQ(solver->status(), "busy");
+    ASSERT_EQ(logView->lines.size(), 1u);
+    EXPECT_EQ(logView->lines[0].first, "\nProcessing manual request\n");
+    EXPECT_EQ(logView->lines[0].second, warningColor());
+    EXPECT_FALSE(solveButton->isEnabled());
+    EXPECT_TRUE(abortButton->isEnabled());
+    ASSERT_EQ(solver->solves.size(), 1u);
+    EXPECT_EQ(solver->solves[0].imagePath, "/data/M31.jpg");
+    EXPECT_FALSE(solver->solves[0].outputPath);
+    EXPECT_FALSE(solver->solves[0].withOptions);
+    EXPECT_EQ(panels.made.size(), 1u); // no output panel
+}
+
+TEST_F(SolverDelegateWindowTest, AnImageChosenWhileARemoteRequestRunsIsNotSolved) {
+    ASSERT_TRUE(solver->claimSolver()); // as the HTTP API does
+    chooseImage(modalResponseOK, "/data/M31.jpg");
+    EXPECT_TRUE(solver->solves.empty());
+    ASSERT_EQ(logView->lines.size(), 1u);
+    EXPECT_EQ(logView->lines[0].first, "\nSolver busy\n");
+    EXPECT_EQ(logView->lines[0].second, errorColor());
+    EXPECT_EQ(solver->status(), "busy");
+}
+
+TEST_F(SolverDelegateWindowTest, WithWCSHeadersTheOutputPanelProposesANameInTheImageFolder) {
+    defaults->setBool(true, "writeWCSHeaders");
+    chooseImage(modalResponseOK, "/data/M31.jpg", "/data");
+    EXPECT_EQ(solver->status(), "busy"); // already while the output panel is open
+    ASSERT_EQ(panels.made.size(), 2u);
+    auto &output = *panels.made[1];
+    EXPECT_EQ(output.directory, std::filesystem::path("/data"));
+    EXPECT_EQ(output.nameField, "M31_wcs");
+    EXPECT_EQ(output.allowedFileTypes, std::vector<std::string>{"fits"});
+    EXPECT_EQ(output.prompt, "Select output file");
+    EXPECT_EQ(output.sheetWindow, window.get());
+    EXPECT_TRUE(solver->solves.empty());
+
+    output.finish(modalResponseOK, "/out/M31_wcs.fits");
+    ASSERT_EQ(solver->solves.size(), 1u);
+    EXPECT_EQ(solver->solves[0].imagePath, "/data/M31.jpg");
+    EXPECT_EQ(solver->solves[0].outputPath, "/out/M31_wcs.fits");
+    EXPECT_FALSE(solver->solves[0].withOptions);
+}
+
+TEST_F(SolverDelegateWindowTest, OnlyTheLastExtensionIsReplacedInTheProposedName) {
+    defaults->setBool(true, "writeWCSHeaders");
+    chooseImage(modalResponseOK, "/data/archive.tar.gz");
+    ASSERT_EQ(panels.made.size(), 2u);
+    EXPECT_EQ(panels.made[1]->nameField, "archive.tar_wcs");
+    EXPECT_FALSE(panels.made[1]->directory); // the image panel showed no folder
+}
+
+TEST_F(SolverDelegateWindowTest, CancellingTheOutputPanelEndsTheRequestWithoutASolve) {
+    defaults->setBool(true, "writeWCSHeaders");
+    chooseImage(modalResponseOK, "/data/M31.jpg");
+    panels.made[1]->finish(modalResponseCancel, "/out/ignored.fits");
+    mainQueue().drain();
+    EXPECT_TRUE(solver->solves.empty());
+    EXPECT_EQ(solver->status(), "failed");
+    EXPECT_EQ(solver->message(), "No output file chosen");
+    EXPECT_TRUE(solveButton->isEnabled());
+    EXPECT_FALSE(abortButton->isEnabled());
+
+    // Confirming without a file ends it the same way.
+    chooseImage(modalResponseOK, "/data/M31.jpg");
+    panels.made.back()->finish(modalResponseOK, std::nullopt);
+    mainQueue().drain();
+    EXPECT_TRUE(solver->solves.empty());
+    EXPECT_EQ(solver->status(), "failed");
+}
+
+TEST_F(SolverDelegateWindowTest, TheImageItselfIsRefusedAsOutputFile) {
+    defaults->setBool(true, "writeWCSHeaders");
+    const auto image = dir / "M31.fits";
+    test::writeFile(image, "SIMPLE");
+    std::filesystem::create_symlink(image, dir / "link.fits");
+    chooseImage(modalResponseOK, image);
+    panels.made.back()->finish(modalResponseOK, dir / "link.fits");
+    mainQueue().drain();
+    EXPECT_TRUE(solver->solves.empty());
+    EXPECT_EQ(solver->status(), "failed");
+    EXPECT_EQ(test::readFile(image), "SIMPLE");
+}
+
+TEST_F(SolverDelegateWindowTest, TheStoredValueNotTheBoxDecidesOnTheOutputPanel) {
+    writeWCSHeaders->setState(CheckBox::on); // changed without saveState
+    chooseImage(modalResponseOK, "/data/M31.jpg");
+    EXPECT_EQ(panels.made.size(), 1u);
+    ASSERT_EQ(solver->solves.size(), 1u);
+    EXPECT_FALSE(solver->solves[0].outputPath);
+}
+
+TEST_F(SolverDelegateWindowTest, SavedBoxesComeBackAfterARelaunch) {
+    removeFiles->setState(CheckBox::on);
+    writeWCSHeaders->setState(CheckBox::mixed); // stored as false
+    solver->saveState();
+    EXPECT_TRUE(defaults->boolForKey("removeCreatedFiles"));
+    EXPECT_FALSE(defaults->boolForKey("writeWCSHeaders"));
+
+    // A new process reads the file afresh.
+    auto relaunched = std::make_shared<SolverDelegate>(solver->paths());
+    auto remove = std::make_shared<test::FakeCheckBox>(CheckBox::off);
+    auto wcs = std::make_shared<test::FakeCheckBox>(CheckBox::on);
+    relaunched->setRemoveFilesButton(remove);
+    relaunched->setWriteWCSHeadersButton(wcs);
+    relaunched->setWindow(window);
+    relaunched->setUserDefaults(std::make_shared<UserDefaults>(defaultsFile()));
+    relaunched->restoreState();
+    EXPECT_EQ(remove->state(), CheckBox::on);
+    EXPECT_EQ(wcs->state(), CheckBox::off);
+    EXPECT_EQ(window->fronts, 1);
+
+    // show: does the same.
+    remove->setState(CheckBox::off);
+    relaunched->show();
+    EXPECT_EQ(remove->state(), CheckBox::on);
+    EXPECT_EQ(window->fronts, 2);
+}
+
+TEST_F(SolverDelegateWindowTest, AbortTerminatesTheRunningProgramOnly) {
+    solver->abort(); // no task: nothing happens
+
+    auto sleeper = std::make_shared<Process>();
+    sleeper->setLaunchPath("/bin/sleep");
+    sleeper->setArguments({"600"});
+    sleeper->launch();
+    solver->setTask(sleeper);
+    solver->abort();
+    EXPECT_EQ(sleeper->waitUntilExit(), 15);
+    EXPECT_EQ(sleeper->terminationReason(), Process::TerminationReason::uncaughtSignal);
+}
+
+class AwakeFromNibTest : public SolverDelegateWindowTest {
+  protected:
+    // An engine folder whose solve-field runs `script`.
+    std::filesystem::path engine(const std::string &script) {
+        const auto folder = dir / "engine";
+        std::filesystem::create_directories(folder);
+        test::writeFile(folder / "solve-field", "#!/bin/sh\n" + script + "\n");
+        chmod((folder / "solve-field").c_str(), 0755);
+        return folder;
+    }
+    std::shared_ptr<SolverDelegate> solverWith(const std::filesystem::path &engines) {
+        auto paths = solver->paths();
+        paths.enginesFolder = engines;
+        auto made = std::make_shared<SolverDelegate>(paths);
+        made->setLogText(logView);
+        return made;
+    }
+    std::string programLine() const {
+        return "Quintarvel " + appShortVersion() + "-" + appBuildVersion() + "\n";
+    }
+};
+
+TEST_F(AwakeFromNibTest, LogsTheProgramThenTheEngineVersionInGreen) {
+    solverWith(engine("[ \"$1\" = --version ] && printf '0.97\\nsecond line\\n'"))->awakeFromNib();
+    waitForLines(2);
+    ASSERT_EQ(logView->lines.size(), 2u);
+    EXPECT_EQ(logView->lines[0].first, programLine());
+    EXPECT_EQ(logView->lines[0].second, successColor());
+    EXPECT_EQ(logView->lines[1].first, "Quintarvel.net engine 0.97\n");
+    EXPECT_EQ(logView->lines[1].second, successColor());
+}
+
+TEST_F(AwakeFromNibTest, AnEngineThatPrintsNothingOrIsMissingFails) {
+    for (const auto &engines : {engine("exit 0"), dir / "no-such-folder"}) {
+        logView->lines.clear();
+        auto made = solverWith(engines);
+        made->awakeFromNib();
+        waitForLines(2);
+        ASSERT_EQ(logView->lines.size(), 2u) << engines;
+        EXPECT_EQ(logView->lines[0].first, programLine());
+        EXPECT_EQ(logView->lines[1].first, "Failed to execute Quintarvel.net engine\n");
+        EXPECT_EQ(logView->lines[1].second, errorColor());
+        EXPECT_EQ(made->status(), "failed");
+    }
+}
+
+} // namespace
+} // namespace quintarvel
