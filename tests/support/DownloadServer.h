@@ -33,9 +33,12 @@ class DownloadServer {
         server_->start(0, true, DispatchPriority::background);
         port_ = server_->listeningPort();
     }
+    // Returns once the server's tasks have let go of it, so none outlives the test.
     ~DownloadServer() {
         release();
         server_->stop();
+        server_.reset();
+        gone_.wait_for(std::chrono::seconds(60));
     }
     DownloadServer(const DownloadServer &) = delete;
     DownloadServer &operator=(const DownloadServer &) = delete;
@@ -114,7 +117,12 @@ class DownloadServer {
     }
 
     std::shared_ptr<State> state_ = std::make_shared<State>();
-    std::shared_ptr<HttpServer> server_ = std::make_shared<HttpServer>();
+    std::promise<void> deleted_;
+    std::future<void> gone_ = deleted_.get_future();
+    std::shared_ptr<HttpServer> server_{new HttpServer, [this](HttpServer *server) {
+                                            delete server;
+                                            deleted_.set_value();
+                                        }};
     std::uint16_t port_ = 0;
 };
 
