@@ -137,8 +137,8 @@ void sortForListing(std::vector<std::string> &names) {
         names[i] = std::move(keyed[i].second);
 }
 
-// Every byte outside the unreserved set of RFC 3986 as %XX, so a name with "/"-free but
-// otherwise arbitrary bytes ("?", "#", "%", blanks) comes back through the router unchanged.
+// Every byte outside the unreserved set of RFC 3986 as %XX, so a name holding "?", "#", "%" or
+// blanks comes back through the router's decoding unchanged.
 std::string percentEncoded(std::string_view name) {
     constexpr char hex[] = "0123456789ABCDEF";
     std::string out;
