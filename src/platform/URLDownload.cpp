@@ -4,6 +4,7 @@
 
 #include <curl/curl.h>
 
+#include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>

@@ -34,16 +34,8 @@ class IndexDownloads : public ::testing::Test {
             boxes.push_back(series4100->add(title));
         for (const char *title : {"index-4219.fits", "index-4218.fits"})
             boxes.push_back(series4200->add(title));
-        useManager(dir.path(), server.base("/data/4100/"), server.base("/data/4200/"));
-    }
-    void TearDown() override {
-        if (manager->download())
-            manager->download()->waitUntilDone();
-        mainQueue().drain();
-    }
-    void useManager(const std::filesystem::path &folder, const std::string &directory4100,
-                    const std::string &directory4200) {
-        manager = std::make_shared<IndexManagerDelegate>(folder, directory4100, directory4200);
+        manager = std::make_shared<IndexManagerDelegate>(dir.path(), server.base("/data/4100/"),
+                                                         server.base("/data/4200/"));
         manager->setWindow(std::make_shared<test::FakeWindow>());
         manager->setSeries4100(series4100);
         manager->setSeries4200(series4200);
@@ -52,6 +44,11 @@ class IndexDownloads : public ::testing::Test {
         manager->setQueueIndicator(queueIndicator);
         manager->setFileIndicator(fileIndicator);
         manager->setStatusText(statusText);
+    }
+    void TearDown() override {
+        if (manager->download())
+            manager->download()->waitUntilDone();
+        mainQueue().drain();
     }
     void tick(std::initializer_list<const char *> titles) {
         for (const char *title : titles)
@@ -129,28 +126,6 @@ TEST_F(IndexDownloads, MissingFileOnTheServerEndsTheRunAndKeepsWhatCameBefore) {
     EXPECT_EQ(namesIn(dir.path()), (Names{"index-4119.fits"}));
     EXPECT_EQ(manager->queue(), (std::deque<std::string>{"index-4219.fits"}));
     EXPECT_EQ(server.requests().size(), 2u);
-}
-
-TEST_F(IndexDownloads, UnreachableServerAndUnusableFolderFailWithoutLeavingFiles) {
-    server.serve("/data/4100/index-4119.fits", "data");
-    tick({"index-4119.fits"});
-    useManager(dir / "not-made", server.base("/data/4100/"), server.base("/data/4200/"));
-    manager->go();
-    ASSERT_TRUE(runToEnd());
-    EXPECT_EQ(statusText->stringValue(), "Downloading index-4119.fits - failed");
-    EXPECT_TRUE(namesIn(dir.path()).empty());
-
-    // Nothing listens on the port of a server that has gone.
-    std::string gone;
-    {
-        DownloadServer stopped;
-        gone = stopped.base("/");
-    }
-    useManager(dir.path(), gone, gone);
-    manager->go();
-    ASSERT_TRUE(runToEnd());
-    EXPECT_EQ(statusText->stringValue(), "Downloading index-4119.fits - failed");
-    EXPECT_TRUE(namesIn(dir.path()).empty());
 }
 
 TEST_F(IndexDownloads, AbortStopsTheTransferAndRemovesItsPartialFile) {
