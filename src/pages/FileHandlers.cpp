@@ -1,5 +1,7 @@
 #include "pages/FileHandlers.h"
 
+#include "platform/Utf8.h"
+
 #include "pages/Files.h"
 #include "pages/HtmlBuffers.h"
 #include "pages/HtmlElements.h"
@@ -9,7 +11,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <fcntl.h>
-#include <glib.h>
 #include <numeric>
 #include <optional>
 #include <string_view>
@@ -117,12 +118,7 @@ std::string joined(const std::string &folder, const std::string &name) {
 // scalar order of the normalised lower-cased names. Names are valid UTF-8 (directoryEntries
 // leaves the others out).
 std::string listingKey(const std::string &name) {
-    gchar *lower = g_utf8_strdown(name.data(), static_cast<gssize>(name.size()));
-    gchar *normal = g_utf8_normalize(lower, -1, G_NORMALIZE_NFC);
-    std::string key = normal != nullptr ? normal : lower;
-    g_free(normal);
-    g_free(lower);
-    return key;
+    return lowercasedNormalized(name);
 }
 
 // Ascending by key, equal keys in the order the folder gave them.

@@ -95,19 +95,21 @@ void DispatchQueue::sync(DispatchBlock block) {
 
 DispatchQueue &globalQueue(DispatchPriority priority) {
     // One pool serves every priority: no task ever waits, so priorities only label work.
-    static GlobalQueue high(sharedPool()), normal(sharedPool()), low(sharedPool()),
-        background(sharedPool());
+    // Never destroyed, like the pool: tasks still running at exit may post to them.
+    static GlobalQueue *const queues[] = {
+        new GlobalQueue(sharedPool()), new GlobalQueue(sharedPool()), new GlobalQueue(sharedPool()),
+        new GlobalQueue(sharedPool())};
     switch (priority) {
     case DispatchPriority::high:
-        return high;
+        return *queues[0];
     case DispatchPriority::low:
-        return low;
+        return *queues[2];
     case DispatchPriority::background:
-        return background;
+        return *queues[3];
     case DispatchPriority::defaultPriority:
         break;
     }
-    return normal;
+    return *queues[1];
 }
 
 struct SerialQueue::State {

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include <glib.h>
+
 namespace quintarvel {
 
 bool isValidUtf8(std::string_view bytes) {
@@ -42,6 +44,15 @@ bool isValidUtf8(std::string_view bytes) {
         i += length;
     }
     return true;
+}
+
+std::string lowercasedNormalized(std::string_view utf8) {
+    gchar *lower = g_utf8_strdown(utf8.data(), static_cast<gssize>(utf8.size()));
+    gchar *normal = g_utf8_normalize(lower, -1, G_NORMALIZE_NFC);
+    std::string key = normal != nullptr ? normal : lower;
+    g_free(normal);
+    g_free(lower);
+    return key;
 }
 
 } // namespace quintarvel
