@@ -54,6 +54,14 @@ class SolverDelegateWindowTest : public ::testing::Test {
         solver->setSavePanelFactory(panels.savePanels());
     }
 
+    // An open sheet holds its handler, which holds the sheet: close what a test left open.
+    ~SolverDelegateWindowTest() override {
+        for (const auto &panel : panels.made)
+            if (panel->isOpen())
+                panel->finish(modalResponseCancel, std::nullopt);
+        mainQueue().drain();
+    }
+
     // Opens the image panel and answers it.
     void chooseImage(int response, std::optional<std::filesystem::path> image,
                      std::optional<std::filesystem::path> folder = std::nullopt) {

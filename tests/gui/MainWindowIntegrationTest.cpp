@@ -156,6 +156,7 @@ TEST_F(MainWindowIntegrationTest, LaunchLogsTheVersionsAndRestoresTheStoredBoxes
     EXPECT_FALSE(window().writeWCSHeadersButton()->isChecked());
     EXPECT_TRUE(window().solveButton()->isEnabled());
     EXPECT_FALSE(window().abortButton()->isEnabled());
+    screenshot(window(), "main-window-launched.png");
 }
 
 TEST_F(MainWindowIntegrationTest, SolveButtonSolvesTheChosenImageAndColoursTheLog) {
