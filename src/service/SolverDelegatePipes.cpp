@@ -38,11 +38,6 @@ std::unique_ptr<FileHandle> openPipe(const std::filesystem::path &path, int flag
     return std::make_unique<FileHandle>(fd);
 }
 
-void drainToEnd(FileHandle &handle) {
-    while (!handle.readDataOfLength(4096).empty()) {
-    }
-}
-
 void answer(FileHandle &response, const std::string &line) {
     writeLine(response, line);
     writeLine(response, terminator);
@@ -136,11 +131,6 @@ void SolverDelegate::listenForIPCRequests() {
             break;
         serveRequest(*this, *request, *response);
         response.reset();
-        // The client may hold its end of the request pipe until it has read the answer.
-        // Reopened before that, the pipe would hand the loop the same client again: an
-        // empty request that fails the finished one, or a busy answer after its terminator.
-        // So the pipe is read to its end, which the client's close makes, first.
-        drainToEnd(*request);
         request.reset();
     }
     failed("Failed to create named pipe for interprocess communication");

@@ -69,6 +69,8 @@ class PipeClient {
     }
 
     // One whole request: the lines each followed by a line feed, then the terminator line.
+    // The request pipe is closed once written: a client that holds it open while it reads
+    // the answer is met again by the loop's next opening, as a second, empty request.
     std::optional<std::vector<std::string>> exchange(const std::vector<std::string> &lines) {
         if (!openRequest())
             return std::nullopt;
@@ -76,6 +78,7 @@ class PipeClient {
         for (const auto &line : lines)
             text += line + "\n";
         write(text + "<<<EOF>>>\n");
+        closeRequest();
         if (!openResponse())
             return std::nullopt;
         return readLines();

@@ -4,7 +4,6 @@
 #include "http/HttpRequest.h"
 #include "http/HttpResponse.h"
 #include "platform/Dispatch.h"
-#include "service/UploadFormPage.h"
 #include "support/SolverFixture.h"
 
 #include <gtest/gtest.h>
@@ -79,14 +78,6 @@ class SolverDelegateApi : public ::testing::Test, protected test::SolverFixture 
     }
     json status() { return answerOf(solver->handleStatus(HttpRequest{})); }
 };
-
-TEST_F(SolverDelegateApi, FormPageIsTheFixedHtml) {
-    const auto response = uploadFormPage(nullptr);
-    const auto &html = std::get<HttpResponseBody::Html>(response.body()->value());
-    EXPECT_EQ(html.text.size(), 164u);
-    EXPECT_EQ(html.text, uploadFormHtml);
-    EXPECT_EQ(response.headerFields().at("Content-Type"), "text/html");
-}
 
 TEST_F(SolverDelegateApi, StatusAnswerFollowsTheSolverState) {
     EXPECT_EQ(status(), json({{"status", "ready"}}));
