@@ -179,6 +179,8 @@ void SolverDelegate::run(const std::string &program, const std::vector<std::stri
             writeLine(*forwardHandle, *line);
     }
     drainToEnd(reading);
+    // A failed run stays in `task`; its output end need not stay open with it.
+    reading.closeFile();
 
     ::usleep(100000);
     const int status = process->waitUntilExit();
