@@ -4,8 +4,12 @@
 #include "gui/MainQueuePump.h"
 #include "http/ServerProcess.h"
 #include "platform/Dispatch.h"
+#include "platform/SystemLog.h"
 
 #include <QApplication>
+
+#include <string>
+#include <system_error>
 
 int main(int argc, char *argv[]) {
     using namespace quintarvel;
@@ -18,8 +22,13 @@ int main(int argc, char *argv[]) {
     interface.launch();
 
     // SIGTERM, SIGHUP and SIGINT end the event loop, so termination still removes the pipes.
-    ServerProcess::addSignalWatcher(
-        [](std::int32_t) { mainQueue().async([] { QCoreApplication::quit(); }); });
+    // Without a watcher (no descriptors left) they end the process as they always do.
+    try {
+        ServerProcess::addSignalWatcher(
+            [](std::int32_t) { mainQueue().async([] { QCoreApplication::quit(); }); });
+    } catch (const std::system_error &error) {
+        systemLog(std::string("Cannot watch for termination signals: ") + error.what());
+    }
     QObject::connect(&application, &QCoreApplication::aboutToQuit,
                      [&interface] { interface.terminate(); });
     return QApplication::exec();

@@ -264,15 +264,5 @@ TEST_F(MainWindowIntegrationTest, AMixedIndexBoxNeverStaysMixedAndAPresentFileKe
     }
 }
 
-TEST_F(MainWindowIntegrationTest, TerminationRemovesThePipes) {
-    load();
-    ASSERT_TRUE(test::runEventsUntil([&] { return logHas("HTTP server started on port "); }));
-    interface->solver()->stopServices();
-    interface->terminate();
-    EXPECT_FALSE(fs::exists(fs::symlink_status(dir / "support" / "request")));
-    EXPECT_FALSE(fs::exists(fs::symlink_status(dir / "support" / "response")));
-    interface.reset();
-}
-
 } // namespace
 } // namespace quintarvel

@@ -4,7 +4,6 @@
 #include "app/AppGlobals.h"
 #include "gui/CheckBoxView.h"
 #include "gui/FileDialogPanel.h"
-#include "gui/LevelBar.h"
 #include "gui/WidgetWindow.h"
 #include "platform/Dispatch.h"
 #include "support/TempDir.h"
@@ -12,7 +11,6 @@
 #include <QCheckBox>
 #include <QFileDialog>
 #include <QPlainTextEdit>
-#include <QProgressBar>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QWidget>
@@ -67,18 +65,6 @@ TEST(CheckBoxView, MapsTheThreeStatesAndReadsItsTitleWithoutMnemonic) {
     EXPECT_EQ(view.state(), CheckBox::mixed);
     view.setState(CheckBox::off);
     EXPECT_EQ(view.state(), CheckBox::off);
-}
-
-TEST(LevelBar, ShowsTheValueAsAShareOfTheMaximumAndUnknownMaximaAsBusy) {
-    QProgressBar bar;
-    LevelBar level(&bar);
-    level.setMaxValue(6e9); // beyond int
-    level.setDoubleValue(3e9);
-    EXPECT_EQ(level.doubleValue(), 3e9);
-    EXPECT_EQ(bar.value() * 2, bar.maximum());
-    level.setMaxValue(-1);
-    EXPECT_EQ(bar.maximum(), 0); // busy indicator
-    EXPECT_EQ(level.maxValue(), -1);
 }
 
 TEST(FileDialogPanel, AnAcceptedOpenSheetHandsTheFileToItsHandlerOnce) {
