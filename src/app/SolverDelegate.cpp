@@ -86,13 +86,16 @@ void SolverDelegate::setParity(std::optional<long> v) {
 }
 
 void SolverDelegate::log(const std::string &message, std::optional<Color> color) {
-    mainQueue().async([self = shared_from_this(), line = message + "\n",
-                       color = color.value_or(Color::controlText())] {
-        if (!self->logText_)
-            return;
-        self->logText_->appendText(line, color);
-        self->logText_->scrollToEndOfDocument();
-    });
+    mainQueue().async(
+        [self = shared_from_this(), line = message + "\n",
+         color = color.value_or(Color::controlText())] { self->appendLogLine(line, color); });
+}
+
+void SolverDelegate::appendLogLine(const std::string &line, const Color &color) {
+    if (!logText_)
+        return;
+    logText_->appendText(line, color);
+    logText_->scrollToEndOfDocument();
 }
 
 void SolverDelegate::done(std::optional<std::string> message) {
@@ -112,7 +115,9 @@ void SolverDelegate::changeStatus(std::optional<std::string> message, const Colo
     mainQueue().async(
         [self = shared_from_this(), message = std::move(message), color, status, solveEnabled] {
             if (message) {
-                self->log(*message, color);
+                // Appended here rather than posted again: a second block would land behind
+                // output lines posted meanwhile, showing a command line below its own output.
+                self->appendLogLine(*message + "\n", color);
                 std::string flat = *message;
                 flat.erase(std::remove(flat.begin(), flat.end(), '\n'), flat.end());
                 self->setMessage(std::move(flat));

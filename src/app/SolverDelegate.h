@@ -203,6 +203,7 @@ class SolverDelegate : public std::enable_shared_from_this<SolverDelegate> {
                           const std::filesystem::path &imageURL);
 
   private:
+    void appendLogLine(const std::string &line, const Color &color); // main thread
     void changeStatus(std::optional<std::string> message, const Color &color, const char *status,
                       bool solveEnabled);
 

@@ -93,6 +93,18 @@ TEST_F(SolverDelegateTest, LastPostedStatusWinsAndItsLineFollowsTheChange) {
     EXPECT_EQ(logView->lines[2].first, "three\n");
 }
 
+TEST_F(SolverDelegateTest, StatusLinesKeepTheirPlaceAmongLogLines) {
+    // An engine's first output line is logged right after its command line went to busy().
+    solver->busy("image2xy -O x.fits");
+    solver->log("simplexy: found 3 sources.");
+    solver->done("finished");
+    drainMainQueue();
+    ASSERT_EQ(logView->lines.size(), 3u);
+    EXPECT_EQ(logView->lines[0].first, "image2xy -O x.fits\n");
+    EXPECT_EQ(logView->lines[1].first, "simplexy: found 3 sources.\n");
+    EXPECT_EQ(logView->lines[2].first, "finished\n");
+}
+
 TEST_F(SolverDelegateTest, StatusCallsFromManyThreadsAllLand) {
     std::vector<std::thread> threads;
     for (int t = 0; t < 8; ++t)
