@@ -95,11 +95,11 @@ TEST_F(ImageToFits, WritesEveryLayoutUnsignedWithTheTopRowFirst) {
     auto bytes = [](std::string content) {
         return [content](const fs::path &p) { test::writeFile(p, content); };
     };
-    auto pngFile = [](test::PngSpec spec) {
-        return [spec](const fs::path &p) { test::writePng(p, spec); };
+    auto pngFile = [](test::PngSpec picture) {
+        return [picture](const fs::path &p) { test::writePng(p, picture); };
     };
-    auto tiffFile = [](test::TiffSpec spec) {
-        return [spec](const fs::path &p) { test::writeTiff(p, spec); };
+    auto tiffFile = [](test::TiffSpec picture) {
+        return [picture](const fs::path &p) { test::writeTiff(p, picture); };
     };
     const Case cases[] = {
         {"grey.raw", bytes(rawContainer("RAW1", 2, 2, "\x0A\x14\x1E\x28")), 2, 2, {10, 20, 30, 40}},
@@ -162,15 +162,15 @@ TEST_F(ImageToFits, WritesEveryLayoutUnsignedWithTheTopRowFirst) {
 
 TEST_F(ImageToFits, JpegGreyAndRgbAreConverted) {
     for (int components : {1, 3}) {
-        test::JpegSpec spec;
-        spec.width = 16;
-        spec.height = 8;
-        spec.components = components;
+        test::JpegSpec picture;
+        picture.width = 16;
+        picture.height = 8;
+        picture.components = components;
         for (int y = 0; y < 8; ++y)
             for (int i = 0; i < 16 * components; ++i)
-                spec.samples.push_back(y < 4 ? 200 : 20); // bright top half
+                picture.samples.push_back(y < 4 ? 200 : 20); // bright top half
         const std::string name = "image" + std::to_string(components) + ".jpg";
-        test::writeJpeg(dir / name, spec);
+        test::writeJpeg(dir / name, picture);
         ASSERT_TRUE(convertImageToFITS(path(name), path("out.fits")));
         auto fits = readFits(dir / "out.fits");
         ASSERT_TRUE(fits);

@@ -74,11 +74,11 @@ PngSpec png(int width, int height, int colorType, int depth, std::vector<std::ui
     return s;
 }
 
-auto writing(PngSpec spec) {
-    return [spec](const fs::path &p) { test::writePng(p, spec); };
+auto writing(PngSpec picture) {
+    return [picture](const fs::path &p) { test::writePng(p, picture); };
 }
-auto writing(TiffSpec spec) {
-    return [spec](const fs::path &p) { test::writeTiff(p, spec); };
+auto writing(TiffSpec picture) {
+    return [picture](const fs::path &p) { test::writeTiff(p, picture); };
 }
 
 TEST(Image, PngKeepsSixteenBitSamplesAndMapsEveryLayout) {
@@ -131,7 +131,7 @@ TEST(Image, JpegProgressiveAndCmykGiveRgb) {
     };
     struct JpegCase {
         std::string name;
-        JpegSpec spec;
+        JpegSpec picture;
         int bitsPerPixel;
         std::vector<int> pixel;
     } cases[] = {
@@ -140,7 +140,7 @@ TEST(Image, JpegProgressiveAndCmykGiveRgb) {
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        test::writeJpeg(dir / c.name, c.spec);
+        test::writeJpeg(dir / c.name, c.picture);
         auto rep = decodeFile(dir / c.name);
         ASSERT_TRUE(rep);
         EXPECT_EQ(rep->bitsPerPixel(), c.bitsPerPixel);
@@ -206,10 +206,10 @@ TEST(Image, TiffKeepsSixteenBitSamplesAcrossStorageLayouts) {
 
 TEST(Image, UncompressedTiffStripsAreSharedNotCopied) {
     TempDir dir;
-    TiffSpec spec = tiff(3, 5, 1, 16, PHOTOMETRIC_MINISBLACK,
-                         {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 40000});
-    spec.rowsPerStrip = 2;
-    test::writeTiff(dir / "a.tif", spec);
+    TiffSpec picture = tiff(3, 5, 1, 16, PHOTOMETRIC_MINISBLACK,
+                            {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 40000});
+    picture.rowsPerStrip = 2;
+    test::writeTiff(dir / "a.tif", picture);
     const ImageData data = *ImageData::contentsOfFile(dir / "a.tif");
     auto rep = Image::initWithData(data)->representations().front();
     EXPECT_GE(rep->bitmapData(), data.bytes());

@@ -51,7 +51,7 @@ std::vector<std::uint8_t> packRow(const std::uint16_t *samples, std::size_t coun
 
 } // namespace
 
-void writePng(const std::filesystem::path &path, const PngSpec &spec) {
+void writePng(const std::filesystem::path &path, const PngSpec &picture) {
     FilePtr f = openForWriting(path);
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
@@ -60,23 +60,25 @@ void writePng(const std::filesystem::path &path, const PngSpec &spec) {
         throw std::runtime_error("cannot encode " + path.string());
     }
     png_init_io(png, f.get());
-    png_set_compression_level(png, spec.compressionLevel);
-    png_set_IHDR(png, info, spec.width, spec.height, spec.bitDepth, spec.colorType,
-                 spec.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+    png_set_compression_level(png, picture.compressionLevel);
+    png_set_IHDR(png, info, picture.width, picture.height, picture.bitDepth, picture.colorType,
+                 picture.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     std::vector<png_color> palette;
-    for (std::size_t i = 0; i + 2 < spec.palette.size(); i += 3)
-        palette.push_back({spec.palette[i], spec.palette[i + 1], spec.palette[i + 2]});
+    for (std::size_t i = 0; i + 2 < picture.palette.size(); i += 3)
+        palette.push_back({picture.palette[i], picture.palette[i + 1], picture.palette[i + 2]});
     if (!palette.empty())
         png_set_PLTE(png, info, palette.data(), int(palette.size()));
-    if (!spec.transparency.empty())
-        png_set_tRNS(png, info, spec.transparency.data(), int(spec.transparency.size()), nullptr);
+    if (!picture.transparency.empty())
+        png_set_tRNS(png, info, picture.transparency.data(), int(picture.transparency.size()),
+                     nullptr);
     png_write_info(png, info);
     const int channels = png_get_channels(png, info);
     std::vector<std::vector<std::uint8_t>> rows;
-    const std::size_t perRow = std::size_t(spec.width) * channels;
-    for (int y = 0; y < spec.height; ++y)
-        rows.push_back(packRow(spec.samples.data() + y * perRow, perRow, spec.bitDepth, true));
+    const std::size_t perRow = std::size_t(picture.width) * channels;
+    for (int y = 0; y < picture.height; ++y)
+        rows.push_back(
+            packRow(picture.samples.data() + y * perRow, perRow, picture.bitDepth, true));
     std::vector<png_bytep> pointers;
     for (auto &row : rows)
         pointers.push_back(row.data());
@@ -85,31 +87,31 @@ void writePng(const std::filesystem::path &path, const PngSpec &spec) {
     png_destroy_write_struct(&png, &info);
 }
 
-void writeJpeg(const std::filesystem::path &path, const JpegSpec &spec) {
+void writeJpeg(const std::filesystem::path &path, const JpegSpec &picture) {
     FilePtr f = openForWriting(path);
     jpeg_compress_struct jpeg{};
     jpeg_error_mgr errors{};
     jpeg.err = jpeg_std_error(&errors);
     jpeg_create_compress(&jpeg);
     jpeg_stdio_dest(&jpeg, f.get());
-    jpeg.image_width = JDIMENSION(spec.width);
-    jpeg.image_height = JDIMENSION(spec.height);
-    jpeg.input_components = spec.components;
-    jpeg.in_color_space = spec.components == 1   ? JCS_GRAYSCALE
-                          : spec.components == 4 ? JCS_CMYK
-                                                 : JCS_RGB;
+    jpeg.image_width = JDIMENSION(picture.width);
+    jpeg.image_height = JDIMENSION(picture.height);
+    jpeg.input_components = picture.components;
+    jpeg.in_color_space = picture.components == 1   ? JCS_GRAYSCALE
+                          : picture.components == 4 ? JCS_CMYK
+                                                    : JCS_RGB;
     jpeg_set_defaults(&jpeg);
-    jpeg_set_quality(&jpeg, spec.quality, TRUE);
-    if (spec.components == 4)
+    jpeg_set_quality(&jpeg, picture.quality, TRUE);
+    if (picture.components == 4)
         jpeg.write_Adobe_marker = TRUE;
-    if (spec.progressive)
+    if (picture.progressive)
         jpeg_simple_progression(&jpeg);
     jpeg_start_compress(&jpeg, TRUE);
-    std::vector<JSAMPLE> row(std::size_t(spec.width) * spec.components);
+    std::vector<JSAMPLE> row(std::size_t(picture.width) * picture.components);
     while (jpeg.next_scanline < jpeg.image_height) {
-        const std::uint8_t *in = spec.samples.data() + jpeg.next_scanline * row.size();
+        const std::uint8_t *in = picture.samples.data() + jpeg.next_scanline * row.size();
         for (std::size_t i = 0; i < row.size(); ++i)
-            row[i] = spec.components == 4 ? JSAMPLE(255 - in[i]) : in[i];
+            row[i] = picture.components == 4 ? JSAMPLE(255 - in[i]) : in[i];
         JSAMPROW p = row.data();
         jpeg_write_scanlines(&jpeg, &p, 1);
     }
@@ -117,38 +119,39 @@ void writeJpeg(const std::filesystem::path &path, const JpegSpec &spec) {
     jpeg_destroy_compress(&jpeg);
 }
 
-void writeTiff(const std::filesystem::path &path, const TiffSpec &spec) {
-    TIFF *tif = TIFFOpen(path.c_str(), spec.bigEndian ? "wb" : "wl");
+void writeTiff(const std::filesystem::path &path, const TiffSpec &picture) {
+    TIFF *tif = TIFFOpen(path.c_str(), picture.bigEndian ? "wb" : "wl");
     if (!tif)
         throw std::runtime_error("cannot write " + path.string());
-    const std::size_t spp = spec.samplesPerPixel;
-    for (int page = 0; page < spec.pages; ++page) {
-        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, spec.width);
-        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, spec.height);
-        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, spec.samplesPerPixel);
-        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, spec.bitsPerSample);
-        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, spec.photometric);
-        TIFFSetField(tif, TIFFTAG_PLANARCONFIG, spec.planar);
-        TIFFSetField(tif, TIFFTAG_COMPRESSION, spec.compression);
-        TIFFSetField(tif, TIFFTAG_ORIENTATION, spec.orientation);
-        TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, spec.sampleFormat);
-        if (!spec.extraSamples.empty())
-            TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, std::uint16_t(spec.extraSamples.size()),
-                         spec.extraSamples.data());
-        if (!spec.colormap.empty()) {
-            const std::size_t n = spec.colormap.size() / 3;
-            TIFFSetField(tif, TIFFTAG_COLORMAP, spec.colormap.data(), spec.colormap.data() + n,
-                         spec.colormap.data() + 2 * n);
+    const std::size_t spp = picture.samplesPerPixel;
+    for (int page = 0; page < picture.pages; ++page) {
+        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, picture.width);
+        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, picture.height);
+        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, picture.samplesPerPixel);
+        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, picture.bitsPerSample);
+        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, picture.photometric);
+        TIFFSetField(tif, TIFFTAG_PLANARCONFIG, picture.planar);
+        TIFFSetField(tif, TIFFTAG_COMPRESSION, picture.compression);
+        TIFFSetField(tif, TIFFTAG_ORIENTATION, picture.orientation);
+        TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, picture.sampleFormat);
+        if (!picture.extraSamples.empty())
+            TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, std::uint16_t(picture.extraSamples.size()),
+                         picture.extraSamples.data());
+        if (!picture.colormap.empty()) {
+            const std::size_t n = picture.colormap.size() / 3;
+            TIFFSetField(tif, TIFFTAG_COLORMAP, picture.colormap.data(),
+                         picture.colormap.data() + n, picture.colormap.data() + 2 * n);
         }
-        if (spec.pages > 1) {
+        if (picture.pages > 1) {
             TIFFSetField(tif, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
-            TIFFSetField(tif, TIFFTAG_PAGENUMBER, std::uint16_t(page), std::uint16_t(spec.pages));
+            TIFFSetField(tif, TIFFTAG_PAGENUMBER, std::uint16_t(page),
+                         std::uint16_t(picture.pages));
         }
-        std::vector<std::uint16_t> samples = spec.samples;
+        std::vector<std::uint16_t> samples = picture.samples;
         if (page > 0)
             for (auto &v : samples)
-                v = std::uint16_t(((1u << spec.bitsPerSample) - 1) - v);
-        const bool separate = spec.planar == PLANARCONFIG_SEPARATE;
+                v = std::uint16_t(((1u << picture.bitsPerSample) - 1) - v);
+        const bool separate = picture.planar == PLANARCONFIG_SEPARATE;
         const int planes = separate ? int(spp) : 1;
         const std::size_t perPixel = separate ? 1 : spp;
         // The samples of plane p (or of every sample when interleaved) for pixel (x, y).
@@ -157,31 +160,32 @@ void writeTiff(const std::filesystem::path &path, const TiffSpec &spec) {
             for (std::uint32_t x = x0; x < x0 + count; ++x)
                 for (std::size_t s = 0; s < perPixel; ++s) {
                     const std::size_t sample = separate ? std::size_t(plane) : s;
-                    const bool inside = x < spec.width && y < spec.height;
-                    out.push_back(inside ? samples[(std::size_t(y) * spec.width + x) * spp + sample]
-                                         : 0);
+                    const bool inside = x < picture.width && y < picture.height;
+                    out.push_back(
+                        inside ? samples[(std::size_t(y) * picture.width + x) * spp + sample] : 0);
                 }
-            return packRow(out.data(), out.size(), spec.bitsPerSample, false);
+            return packRow(out.data(), out.size(), picture.bitsPerSample, false);
         };
-        if (spec.tileSize > 0) {
-            TIFFSetField(tif, TIFFTAG_TILEWIDTH, spec.tileSize);
-            TIFFSetField(tif, TIFFTAG_TILELENGTH, spec.tileSize);
+        if (picture.tileSize > 0) {
+            TIFFSetField(tif, TIFFTAG_TILEWIDTH, picture.tileSize);
+            TIFFSetField(tif, TIFFTAG_TILELENGTH, picture.tileSize);
             for (int plane = 0; plane < planes; ++plane)
-                for (std::uint32_t ty = 0; ty < spec.height; ty += spec.tileSize)
-                    for (std::uint32_t tx = 0; tx < spec.width; tx += spec.tileSize) {
+                for (std::uint32_t ty = 0; ty < picture.height; ty += picture.tileSize)
+                    for (std::uint32_t tx = 0; tx < picture.width; tx += picture.tileSize) {
                         std::vector<std::uint8_t> tile;
-                        for (std::uint32_t r = 0; r < spec.tileSize; ++r) {
-                            auto row = gather(tx, ty + r, spec.tileSize, plane);
+                        for (std::uint32_t r = 0; r < picture.tileSize; ++r) {
+                            auto row = gather(tx, ty + r, picture.tileSize, plane);
                             tile.insert(tile.end(), row.begin(), row.end());
                         }
                         TIFFWriteTile(tif, tile.data(), tx, ty, 0, std::uint16_t(plane));
                     }
         } else {
             TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP,
-                         spec.rowsPerStrip ? spec.rowsPerStrip : TIFFDefaultStripSize(tif, 0));
+                         picture.rowsPerStrip ? picture.rowsPerStrip
+                                              : TIFFDefaultStripSize(tif, 0));
             for (int plane = 0; plane < planes; ++plane)
-                for (std::uint32_t y = 0; y < spec.height; ++y) {
-                    auto row = gather(0, y, spec.width, plane);
+                for (std::uint32_t y = 0; y < picture.height; ++y) {
+                    auto row = gather(0, y, picture.width, plane);
                     if (TIFFWriteScanline(tif, row.data(), y, std::uint16_t(plane)) < 0)
                         throw std::runtime_error("cannot encode " + path.string());
                 }

@@ -19,7 +19,7 @@ struct PngSpec {
     bool interlaced = false;
     int compressionLevel = 6;
 };
-void writePng(const std::filesystem::path &path, const PngSpec &spec);
+void writePng(const std::filesystem::path &path, const PngSpec &picture);
 
 struct JpegSpec {
     int width = 1, height = 1;
@@ -28,7 +28,7 @@ struct JpegSpec {
     int quality = 100;
     bool progressive = false;
 };
-void writeJpeg(const std::filesystem::path &path, const JpegSpec &spec);
+void writeJpeg(const std::filesystem::path &path, const JpegSpec &picture);
 
 struct TiffSpec {
     std::uint32_t width = 1, height = 1;
@@ -46,7 +46,7 @@ struct TiffSpec {
     int pages = 1;                           // later pages hold the samples inverted
     bool bigEndian = false;
 };
-void writeTiff(const std::filesystem::path &path, const TiffSpec &spec);
+void writeTiff(const std::filesystem::path &path, const TiffSpec &picture);
 
 // A minimal uncompressed DNG: 16-bit RGGB mosaic, neutral white balance, white level 65535.
 void writeDng(const std::filesystem::path &path, std::uint32_t width, std::uint32_t height,

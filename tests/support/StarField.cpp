@@ -199,35 +199,35 @@ void StarField::writeFITS(const std::filesystem::path &path) const {
 }
 
 void StarField::writePNG(const std::filesystem::path &path) const {
-    PngSpec spec;
-    spec.width = width();
-    spec.height = height();
-    spec.colorType = PNG_COLOR_TYPE_GRAY;
-    spec.bitDepth = 16;
-    spec.samples = pixels_;
-    writePng(path, spec);
+    PngSpec picture;
+    picture.width = width();
+    picture.height = height();
+    picture.colorType = PNG_COLOR_TYPE_GRAY;
+    picture.bitDepth = 16;
+    picture.samples = pixels_;
+    writePng(path, picture);
 }
 
 void StarField::writeJPEG(const std::filesystem::path &path, int quality) const {
-    JpegSpec spec;
-    spec.width = width();
-    spec.height = height();
-    spec.components = 1;
-    spec.quality = quality;
-    spec.samples.reserve(pixels_.size());
+    JpegSpec picture;
+    picture.width = width();
+    picture.height = height();
+    picture.components = 1;
+    picture.quality = quality;
+    picture.samples.reserve(pixels_.size());
     for (auto v : pixels_)
-        spec.samples.push_back(static_cast<std::uint8_t>(v >> 8));
-    writeJpeg(path, spec);
+        picture.samples.push_back(static_cast<std::uint8_t>(v >> 8));
+    writeJpeg(path, picture);
 }
 
 void StarField::writeTIFF(const std::filesystem::path &path) const {
-    TiffSpec spec;
-    spec.width = static_cast<std::uint32_t>(width());
-    spec.height = static_cast<std::uint32_t>(height());
-    spec.bitsPerSample = 16;
-    spec.rowsPerStrip = 16;
-    spec.samples = pixels_;
-    writeTiff(path, spec);
+    TiffSpec picture;
+    picture.width = static_cast<std::uint32_t>(width());
+    picture.height = static_cast<std::uint32_t>(height());
+    picture.bitsPerSample = 16;
+    picture.rowsPerStrip = 16;
+    picture.samples = pixels_;
+    writeTiff(path, picture);
 }
 
 void StarField::writeRAW2(const std::filesystem::path &path) const {
