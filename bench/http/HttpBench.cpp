@@ -244,7 +244,7 @@ std::string p99(const WrkResult &r) {
 int main() {
     if (!ensureTools()) {
         std::fprintf(stderr,
-                     "http_bench: wrk and nginx are needed (bench/http/install-tools.sh)\n");
+                     "bench_http: wrk and nginx are needed (bench/http/install-tools.sh)\n");
         return 1;
     }
     raiseDescriptorLimit();
