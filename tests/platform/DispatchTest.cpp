@@ -5,6 +5,7 @@
 #include <atomic>
 #include <latch>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 namespace quintarvel {
@@ -13,32 +14,68 @@ namespace {
 // Generous bound so that a broken queue fails the test instead of hanging it.
 constexpr auto patience = std::chrono::seconds(60);
 
-TEST(SerialQueue, RunsBlocksOneAtATimeInPostingOrder) {
-    SerialQueue queue("test.serial");
+TEST(SerialQueue, SyncRunsOnTheCallingThreadAfterEverythingPostedBefore) {
+    SerialQueue queue("test.sync.order");
     std::vector<int> order;
-    std::atomic<int> running{0};
-    bool overlapped = false;
-    for (int i = 0; i < 500; ++i)
-        queue.async([&, i] {
-            overlapped |= running.fetch_add(1) != 0;
-            order.push_back(i);
-            running.fetch_sub(1);
-        });
-    queue.sync([] {});
-    ASSERT_EQ(order.size(), 500u);
-    for (int i = 0; i < 500; ++i)
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    // The first block holds the queue, so the others pile up behind it.
+    queue.async([&order, released] {
+        released.wait();
+        order.push_back(0);
+    });
+    for (int i = 1; i <= 100; ++i)
+        queue.async([&order, i] { order.push_back(i); });
+    std::thread::id ranOn;
+    std::thread releaser([&release] { release.set_value(); });
+    queue.sync([&] {
+        ranOn = std::this_thread::get_id();
+        order.push_back(101);
+    });
+    releaser.join();
+    EXPECT_EQ(ranOn, std::this_thread::get_id());
+    ASSERT_EQ(order.size(), 102u);
+    for (int i = 0; i <= 101; ++i)
         EXPECT_EQ(order[i], i);
+}
+
+TEST(SerialQueue, CallersFromManyThreadsNeverOverlapWithEachOtherOrAsyncBlocks) {
+    SerialQueue queue("test.sync.exclusive");
+    std::atomic<int> inside{0};
+    std::atomic<bool> overlapped{false};
+    auto guarded = [&] {
+        if (inside.fetch_add(1) != 0)
+            overlapped = true;
+        inside.fetch_sub(1);
+    };
+    constexpr int threads = 16;
+    std::latch start(threads);
+    std::vector<std::thread> callers;
+    for (int t = 0; t < threads; ++t)
+        callers.emplace_back([&] {
+            start.arrive_and_wait();
+            for (int i = 0; i < 2000; ++i) {
+                if (i % 4 == 0)
+                    queue.async(guarded);
+                else
+                    queue.sync(guarded);
+            }
+        });
+    for (auto &caller : callers)
+        caller.join();
+    queue.sync([] {});
     EXPECT_FALSE(overlapped);
 }
 
-TEST(SerialQueue, SyncResultHandsBackValuesAndExceptions) {
-    SerialQueue queue("test.result");
-    EXPECT_EQ(queue.syncResult([] { return 42; }), 42);
+TEST(SerialQueue, ExceptionsReachSyncCallersAndTheQueueGoesOn) {
+    SerialQueue queue("test.sync.errors");
+    EXPECT_THROW(queue.sync([] { throw std::runtime_error("no"); }), std::runtime_error);
     EXPECT_THROW(queue.syncResult([]() -> int { throw std::runtime_error("no"); }),
                  std::runtime_error);
-    // A throwing async block does not stop the queue.
+    int value = 0;
     queue.async([] { throw std::runtime_error("ignored"); });
-    EXPECT_EQ(queue.syncResult([] { return 7; }), 7);
+    queue.async([&value] { value = 1; });
+    EXPECT_EQ(queue.syncResult([&value] { return value + 1; }), 2);
 }
 
 TEST(GlobalQueue, KeepsAcceptingWorkWhileSeveralTasksBlock) {
@@ -59,17 +96,24 @@ TEST(GlobalQueue, KeepsAcceptingWorkWhileSeveralTasksBlock) {
     release.set_value();
 }
 
-TEST(MainQueue, RunsPostedBlocksInOrderOnTheDrainingThread) {
+TEST(MainQueue, RunsBlocksFromOtherThreadsInOrderWakingForEach) {
+    std::atomic<int> wakes{0};
+    mainQueue().setWaker([&] { ++wakes; });
     std::vector<int> order;
     std::thread poster([&] {
         for (int i = 0; i < 100; ++i)
             mainQueue().async([&order, i] { order.push_back(i); });
     });
     poster.join();
+    mainQueue().setWaker(nullptr);
+    EXPECT_EQ(wakes, 100);
     EXPECT_EQ(mainQueue().drain(), 100u);
     for (int i = 0; i < 100; ++i)
         EXPECT_EQ(order[i], i);
     EXPECT_TRUE(mainQueue().isMainThread());
+    bool ran = false;
+    mainQueue().sync([&] { ran = true; }); // on the main thread: at once
+    EXPECT_TRUE(ran);
 }
 
 TEST(MainQueue, SyncFromAnotherThreadWaitsForTheMainThread) {
@@ -85,23 +129,6 @@ TEST(MainQueue, SyncFromAnotherThreadWaitsForTheMainThread) {
     background.join();
     EXPECT_TRUE(returned);
     EXPECT_EQ(ranOn, std::this_thread::get_id());
-}
-
-TEST(MainQueue, SyncOnTheMainThreadRunsAtOnce) {
-    mainQueue().drain();
-    bool ran = false;
-    mainQueue().sync([&] { ran = true; });
-    EXPECT_TRUE(ran);
-}
-
-TEST(MainQueue, WakerIsCalledForEveryPost) {
-    std::atomic<int> wakes{0};
-    mainQueue().setWaker([&] { ++wakes; });
-    mainQueue().async([] {});
-    mainQueue().async([] {});
-    mainQueue().setWaker(nullptr);
-    EXPECT_EQ(wakes, 2);
-    mainQueue().drain();
 }
 
 } // namespace

@@ -40,21 +40,27 @@ TEST_F(NetServiceOnPrivateAvahi, PublishedServiceIsBrowsableOnLoopback) {
         << joined(lines);
 }
 
-TEST_F(NetServiceOnPrivateAvahi, SecondServiceOfTheSameNameCollides) {
+TEST_F(NetServiceOnPrivateAvahi, NameTakenOrInvalidPortIsNotPublished) {
     auto first = std::make_shared<test::RecordingNetServiceDelegate>();
     auto second = std::make_shared<test::RecordingNetServiceDelegate>();
+    auto third = std::make_shared<test::RecordingNetServiceDelegate>();
     const std::string name = test::PrivateAvahi::uniqueName("Twin");
     auto a = NetService::create("", "_quintarvel._tcp", name, 47012);
     auto b = NetService::create("", "_quintarvel._tcp", name, 47013);
+    auto c = NetService::create("", "_quintarvel._tcp", "Quintarvel", 70000);
     a->setDelegate(first);
     b->setDelegate(second);
+    c->setDelegate(third);
     a->publish();
     ASSERT_TRUE(first->waitFor(1));
     ASSERT_EQ(first->events(), std::vector<std::string>{"published"});
     b->publish();
-    ASSERT_TRUE(second->waitFor(1));
+    c->publish();
+    ASSERT_TRUE(second->waitFor(1) && third->waitFor(1));
     EXPECT_EQ(second->events(), std::vector<std::string>{"not published"});
-    EXPECT_EQ(second->lastError().at("NSNetServicesErrorCode"), -72001);
+    EXPECT_EQ(second->lastError().at("NSNetServicesErrorCode"), -72001); // collision
+    EXPECT_EQ(third->events(), std::vector<std::string>{"not published"});
+    EXPECT_EQ(third->lastError().at("NSNetServicesErrorCode"), -72004); // bad argument
 }
 
 TEST_F(NetServiceOnPrivateAvahi, DaemonGoingAwayIsReportedAndBusWithoutDaemonFails) {
@@ -73,16 +79,6 @@ TEST_F(NetServiceOnPrivateAvahi, DaemonGoingAwayIsReportedAndBusWithoutDaemonFai
     ASSERT_TRUE(delegate->waitFor(3));
     EXPECT_EQ(delegate->events().back(), "not published");
     EXPECT_EQ(delegate->lastError().at("AvahiErrorCode"), -26); // no daemon
-}
-
-TEST_F(NetServiceOnPrivateAvahi, InvalidPortIsABadArgument) {
-    auto delegate = std::make_shared<test::RecordingNetServiceDelegate>();
-    auto service = NetService::create("", "_quintarvel._tcp", "Quintarvel", 70000);
-    service->setDelegate(delegate);
-    service->publish();
-    ASSERT_TRUE(delegate->waitFor(1));
-    EXPECT_EQ(delegate->events(), std::vector<std::string>{"not published"});
-    EXPECT_EQ(delegate->lastError().at("NSNetServicesErrorCode"), -72004);
 }
 
 } // namespace

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <fcntl.h>
+#include <functional>
 #include <pthread.h>
 #include <stdexcept>
 #include <string>
@@ -21,12 +21,10 @@ using Reason = Process::TerminationReason;
 // Everything the program writes until the end of its output.
 std::string readAll(FileHandle &handle) {
     std::string text;
-    for (;;) {
-        auto bytes = handle.readDataOfLength(4096);
-        if (bytes.empty())
-            return text;
+    for (auto bytes = handle.readDataOfLength(4096); !bytes.empty();
+         bytes = handle.readDataOfLength(4096))
         text.append(bytes.begin(), bytes.end());
-    }
+    return text;
 }
 
 struct Run {
@@ -36,75 +34,58 @@ struct Run {
 };
 
 // Runs a program with standard output and error on one pipe, to its end.
-Run runToEnd(Process &process) {
+Run runToEnd(std::string path, std::vector<std::string> arguments,
+             std::function<void(Process &)> setUp = nullptr) {
+    Process process;
+    process.setLaunchPath(std::move(path));
+    process.setArguments(std::move(arguments));
+    if (setUp)
+        setUp(process);
     auto pipe = std::make_shared<Pipe>();
     process.setStandardOutput(pipe);
     process.setStandardError(pipe);
     process.launch();
-    Run run;
-    run.output = readAll(pipe->fileHandleForReading());
-    run.status = process.waitUntilExit();
-    run.reason = process.terminationReason();
-    return run;
+    std::string output = readAll(pipe->fileHandleForReading());
+    const int status = process.waitUntilExit();
+    return {output, status, process.terminationReason()};
 }
 
-Run runToEnd(std::string path, std::vector<std::string> arguments) {
-    Process process;
-    process.setLaunchPath(std::move(path));
-    process.setArguments(std::move(arguments));
-    return runToEnd(process);
-}
-
-TEST(Process, ExitCodeAndSignalAreDistinctOutcomes) {
-    auto exited = runToEnd("/bin/sh", {"-c", "exit 3"});
+TEST(Process, OutputOnOnePipeAndExitCodeOrSignalAsDistinctOutcomes) {
+    auto exited = runToEnd("/bin/sh", {"-c", "echo one; echo two >&2; echo three; exit 3"});
+    EXPECT_EQ(exited.output, "one\ntwo\nthree\n");
     EXPECT_EQ(exited.status, 3);
     EXPECT_EQ(exited.reason, Reason::exit);
 
     auto killed = runToEnd("/bin/sh", {"-c", "kill -KILL $$"});
     EXPECT_EQ(killed.status, SIGKILL);
     EXPECT_EQ(killed.reason, Reason::uncaughtSignal);
-
-    auto fine = runToEnd("/bin/true", {});
-    EXPECT_EQ(fine.status, 0);
-    EXPECT_EQ(fine.reason, Reason::exit);
 }
 
 TEST(Process, ArgumentsEnvironmentAndWorkingFolderAreExactlyAsGiven) {
     // No shell: blanks, quotes, stars and dollars reach the program untouched.
-    auto printed = runToEnd("/usr/bin/printf", {"<%s>\\n", "a  b", "", "$HOME", "*", "'q'"});
-    EXPECT_EQ(printed.output, "<a  b>\n<>\n<$HOME>\n<*>\n<'q'>\n");
-
-    Process environment;
-    environment.setLaunchPath("/usr/bin/env");
-    environment.setEnvironment({{"TMP", "/some/where/"}});
-    EXPECT_EQ(runToEnd(environment).output, "TMP=/some/where/\n");
-
+    EXPECT_EQ(runToEnd("/usr/bin/printf", {"<%s>\\n", "a  b", "", "$HOME", "*", "'q'"}).output,
+              "<a  b>\n<>\n<$HOME>\n<*>\n<'q'>\n");
+    EXPECT_EQ(runToEnd("/usr/bin/env", {},
+                       [](Process &p) {
+                           p.setEnvironment({{"TMP", "/some/where/"}});
+                       })
+                  .output,
+              "TMP=/some/where/\n");
     test::TempDir dir;
-    Process folder;
-    folder.setLaunchPath("/bin/pwd");
-    folder.setArguments({"-P"});
-    folder.setCurrentDirectory(dir.path());
-    EXPECT_EQ(runToEnd(folder).output, std::filesystem::canonical(dir.path()).string() + "\n");
+    EXPECT_EQ(
+        runToEnd("/bin/pwd", {"-P"}, [&](Process &p) { p.setCurrentDirectory(dir.path()); }).output,
+        std::filesystem::canonical(dir.path()).string() + "\n");
 }
 
-TEST(Process, StandardOutputAndErrorArriveInOneSequence) {
-    auto run = runToEnd("/bin/sh", {"-c", "echo one; echo two >&2; echo three"});
-    EXPECT_EQ(run.output, "one\ntwo\nthree\n");
-}
-
-TEST(Process, ChildGetsOnlyTheStandardStreams) {
+TEST(Process, ChildGetsOnlyTheStandardStreamsWithDefaultSignalHandling) {
     // A descriptor someone opened without close-on-exec still stays out of the child.
     int leaky[2];
     ASSERT_EQ(::pipe(leaky), 0);
-    auto run = runToEnd("/bin/ls", {"-1", "/proc/self/fd"});
+    auto listing = runToEnd("/bin/ls", {"-1", "/proc/self/fd"});
     ::close(leaky[0]);
     ::close(leaky[1]);
-    // 3 is the folder ls itself opened to list.
-    EXPECT_EQ(run.output, "0\n1\n2\n3\n");
-    EXPECT_EQ(run.status, 0);
-}
+    EXPECT_EQ(listing.output, "0\n1\n2\n3\n"); // 3 is the folder ls itself opened to list
 
-TEST(Process, ChildStartsWithDefaultSignalHandling) {
     auto previous = std::signal(SIGPIPE, SIG_IGN);
     sigset_t blocked, old;
     sigemptyset(&blocked);
@@ -143,34 +124,32 @@ TEST(Process, TerminateEndsTheProgramAndTheHelpersItStarted) {
 TEST(Process, LaunchFailuresThrowAndStartNothing) {
     test::TempDir dir;
     test::writeFile(dir / "plain", "#!/bin/sh\n");
-    auto launchError = [](Process &process) {
+    const struct {
+        std::filesystem::path program, folder;
+        std::string argument;
+        int error;
+    } cases[] = {
+        {dir / "missing", "", "", ENOENT},
+        {dir / "plain", "", "", EACCES},
+        {"/bin/true", dir / "missing", "", ENOENT},
+        {"/bin/true", "", std::string("a\0b", 3), EINVAL},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.program.string() + " " + c.folder.string());
+        Process process;
+        process.setLaunchPath(c.program);
+        process.setArguments({c.argument});
+        if (!c.folder.empty())
+            process.setCurrentDirectory(c.folder);
         try {
             process.launch();
+            ADD_FAILURE() << "launched";
         } catch (const std::system_error &e) {
-            return e.code().value();
+            EXPECT_EQ(e.code().value(), c.error);
         }
-        return 0;
-    };
-
-    Process missing;
-    missing.setLaunchPath(dir / "missing");
-    EXPECT_EQ(launchError(missing), ENOENT);
-    EXPECT_THROW(missing.waitUntilExit(), std::logic_error);
-    missing.terminate();
-
-    Process notExecutable;
-    notExecutable.setLaunchPath(dir / "plain");
-    EXPECT_EQ(launchError(notExecutable), EACCES);
-
-    Process noFolder;
-    noFolder.setLaunchPath("/bin/true");
-    noFolder.setCurrentDirectory(dir / "missing");
-    EXPECT_EQ(launchError(noFolder), ENOENT);
-
-    Process zeroByte;
-    zeroByte.setLaunchPath("/bin/true");
-    zeroByte.setArguments({std::string("a\0b", 3)});
-    EXPECT_EQ(launchError(zeroByte), EINVAL);
+        EXPECT_THROW(process.waitUntilExit(), std::logic_error);
+        process.terminate();
+    }
 }
 
 } // namespace
