@@ -9,35 +9,19 @@
 namespace quintarvel {
 namespace {
 
-class AppGlobals : public ::testing::Test {
-  protected:
-    // Addresses only: nothing is created there.
-    void SetUp() override { setenv("XDG_DATA_HOME", "/nonexistent/share", 1); }
-};
-
-TEST_F(AppGlobals, FoldersLiveUnderTheDataHome) {
+TEST(AppGlobals, FoldersLiveUnderTheDataHomeAndEveryThreadSeesTheSameValue) {
+    setenv("XDG_DATA_HOME", "/nonexistent/share", 1); // addresses only: nothing is created
     EXPECT_EQ(legacySupportURL().string(), "/nonexistent/share/Quintarvel");
     EXPECT_EQ(sharedSupportURL().string(),
               "/nonexistent/share/K3VQ7RZ2NP.TALVEN/Data/Library/Application Support/Quintarvel");
     EXPECT_EQ(configurationURL().string(), sharedSupportURL().string() + "/quintarvel-0.cfg");
-}
-
-TEST_F(AppGlobals, EveryThreadSeesTheSameValue) {
     auto other = std::async(std::launch::async, [] { return &sharedSupportURL(); });
     EXPECT_EQ(other.get(), &sharedSupportURL());
-    EXPECT_EQ(&successColor(), &successColor());
-}
-
-TEST_F(AppGlobals, ColoursAndVersions) {
-    EXPECT_EQ(successColor(), Color::calibrated(0, 0.6, 0, 1));
-    EXPECT_EQ(warningColor(), Color::calibrated(1.0, 0.5, 0, 1));
-    EXPECT_EQ(errorColor(), Color::calibrated(0.8, 0, 0, 1));
     EXPECT_NE(successColor(), Color::controlText());
-    EXPECT_FALSE(appShortVersion().empty());
-    EXPECT_FALSE(appBuildVersion().empty());
+    EXPECT_FALSE(appShortVersion().empty() || appBuildVersion().empty());
 }
 
-TEST_F(AppGlobals, IndexFileTableHas33KeysAnd301DistinctFiles) {
+TEST(AppGlobals, IndexFileTableHas33KeysAnd301DistinctFiles) {
     const auto &table = indexFileTable();
     EXPECT_EQ(table.size(), 33u);
     std::set<std::string> files;
@@ -48,13 +32,8 @@ TEST_F(AppGlobals, IndexFileTableHas33KeysAnd301DistinctFiles) {
     }
     EXPECT_EQ(total, 301u);
     EXPECT_EQ(files.size(), 301u);
-
-    using Names = std::vector<std::string>;
-    EXPECT_EQ(table.at("index-4219.fits"), Names{"index-4219.fits"});
-    EXPECT_EQ(table.at("index-4107.fits"), Names{"index-4107.fits"});
-    EXPECT_EQ(table.at("index-4208.fits"), Names{"index-4208.fits"});
-    EXPECT_FALSE(table.contains("index-4207.fits"));
-    EXPECT_FALSE(table.contains("index-4106.fits"));
+    EXPECT_EQ(table.at("index-4107.fits"), std::vector<std::string>{"index-4107.fits"});
+    EXPECT_FALSE(table.contains("index-4207.fits") || table.contains("index-4106.fits"));
     const auto &split12 = table.at("index-4205-*.fits");
     ASSERT_EQ(split12.size(), 12u);
     EXPECT_EQ(split12.front(), "index-4205-00.fits");
@@ -63,7 +42,6 @@ TEST_F(AppGlobals, IndexFileTableHas33KeysAnd301DistinctFiles) {
     ASSERT_EQ(split48.size(), 48u);
     EXPECT_EQ(split48[9], "index-4204-09.fits");
     EXPECT_EQ(split48.back(), "index-4204-47.fits");
-    EXPECT_EQ(table.at("index-4200-*.fits").size(), 48u);
 }
 
 } // namespace

@@ -51,19 +51,29 @@ std::optional<Fits> readFits(const fs::path &path) {
     return fits;
 }
 
-test::PngSpec png(int width, int height, int colorType, int depth,
-                  std::vector<std::uint16_t> samples) {
+constexpr int grey = PNG_COLOR_TYPE_GRAY, greyAlpha = PNG_COLOR_TYPE_GRAY_ALPHA,
+              rgb = PNG_COLOR_TYPE_RGB, rgba = PNG_COLOR_TYPE_RGBA,
+              palette = PNG_COLOR_TYPE_PALETTE;
+
+using Writer = std::function<void(const fs::path &)>;
+Writer rawFile(const char *magic, std::uint32_t width, std::uint32_t height, const char *pixels) {
+    return [content = rawContainer(magic, width, height, pixels)](const fs::path &p) {
+        test::writeFile(p, content);
+    };
+}
+Writer pngFile(int width, int height, int colorType, int depth, std::vector<std::uint16_t> samples,
+               std::vector<std::uint8_t> colors = {}) {
     test::PngSpec s;
     s.width = width;
     s.height = height;
     s.colorType = colorType;
     s.bitDepth = depth;
     s.samples = std::move(samples);
-    return s;
+    s.palette = std::move(colors);
+    return [s](const fs::path &p) { test::writePng(p, s); };
 }
-
-test::TiffSpec tiff(std::uint32_t width, std::uint16_t samples, std::uint16_t bits,
-                    std::vector<std::uint16_t> values) {
+Writer tiffFile(std::uint32_t width, std::uint16_t samples, std::uint16_t bits,
+                std::vector<std::uint16_t> values) {
     test::TiffSpec s;
     s.width = width;
     s.height = std::uint32_t(values.size() / samples / width);
@@ -71,7 +81,7 @@ test::TiffSpec tiff(std::uint32_t width, std::uint16_t samples, std::uint16_t bi
     s.bitsPerSample = bits;
     s.photometric = samples == 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK;
     s.samples = std::move(values);
-    return s;
+    return [s](const fs::path &p) { test::writeTiff(p, s); };
 }
 
 // RawImageRep is registered as start-up does; the registry is the process's own.
@@ -88,63 +98,26 @@ class ImageToFits : public ::testing::Test {
 TEST_F(ImageToFits, WritesEveryLayoutUnsignedWithTheTopRowFirst) {
     struct Case {
         std::string name;
-        std::function<void(const fs::path &)> write;
+        Writer write;
         long width, height;
         std::vector<std::uint16_t> expected;
     };
-    auto bytes = [](std::string content) {
-        return [content](const fs::path &p) { test::writeFile(p, content); };
-    };
-    auto pngFile = [](test::PngSpec picture) {
-        return [picture](const fs::path &p) { test::writePng(p, picture); };
-    };
-    auto tiffFile = [](test::TiffSpec picture) {
-        return [picture](const fs::path &p) { test::writeTiff(p, picture); };
-    };
     const Case cases[] = {
-        {"grey.raw", bytes(rawContainer("RAW1", 2, 2, "\x0A\x14\x1E\x28")), 2, 2, {10, 20, 30, 40}},
+        {"grey.raw", rawFile("RAW1", 2, 2, "\x0A\x14\x1E\x28"), 2, 2, {10, 20, 30, 40}},
         // 40,000 stays 40,000: the values above 32767 are not clipped.
-        {"grey16.raw", bytes(rawContainer("RAW2", 2, 1, "\x40\x9C\x30\x75")), 2, 1, {40000, 30000}},
-        {"rgb.raw", bytes(rawContainer("RAW3", 1, 2, "\xFF\xFF\xFF\x01\x02\x03")), 1, 2, {765, 6}},
-        {"grey.png",
-         pngFile(png(2, 2, PNG_COLOR_TYPE_GRAY, 8, {10, 20, 30, 40})),
-         2,
-         2,
-         {10, 20, 30, 40}},
-        {"grey16.png",
-         pngFile(png(1, 3, PNG_COLOR_TYPE_GRAY, 16, {40000, 65535, 0})),
-         1,
-         3,
-         {40000, 65535, 0}},
-        {"rgb.png",
-         pngFile(png(2, 1, PNG_COLOR_TYPE_RGB, 8, {255, 255, 255, 1, 2, 3})),
-         2,
-         1,
-         {765, 6}},
-        {"rgba.png", pngFile(png(1, 1, PNG_COLOR_TYPE_RGBA, 8, {1, 2, 3, 200})), 1, 1, {6}},
-        {"rgb16.png",
-         pngFile(png(1, 2, PNG_COLOR_TYPE_RGB, 16, {1, 1, 2, 65535, 65535, 65535})),
-         1,
-         2,
-         {1, 65535}},
-        {"palette.png",
-         pngFile([] {
-             auto s = png(2, 1, PNG_COLOR_TYPE_PALETTE, 8, {1, 0});
-             s.palette = {10, 20, 30, 40, 50, 60};
-             return s;
-         }()),
-         2,
-         1,
-         {150, 60}},
-        {"greyalpha.png",
-         pngFile(png(1, 1, PNG_COLOR_TYPE_GRAY_ALPHA, 16, {40000, 0})),
-         1,
-         1,
-         {40000}},
-        {"grey.tif", tiffFile(tiff(2, 1, 8, {10, 20, 30, 40})), 2, 2, {10, 20, 30, 40}},
-        {"grey16.tif", tiffFile(tiff(1, 1, 16, {40000, 2})), 1, 2, {40000, 2}},
-        {"rgb.tif", tiffFile(tiff(1, 3, 8, {100, 200, 255, 0, 0, 1})), 1, 2, {555, 1}},
-        {"rgb16.tif", tiffFile(tiff(2, 3, 16, {40000, 40001, 40002, 3, 3, 4})), 2, 1, {40001, 3}},
+        {"grey16.raw", rawFile("RAW2", 2, 1, "\x40\x9C\x30\x75"), 2, 1, {40000, 30000}},
+        {"rgb.raw", rawFile("RAW3", 1, 2, "\xFF\xFF\xFF\x01\x02\x03"), 1, 2, {765, 6}},
+        {"grey.png", pngFile(2, 2, grey, 8, {10, 20, 30, 40}), 2, 2, {10, 20, 30, 40}},
+        {"grey16.png", pngFile(1, 3, grey, 16, {40000, 65535, 0}), 1, 3, {40000, 65535, 0}},
+        {"rgb.png", pngFile(2, 1, rgb, 8, {255, 255, 255, 1, 2, 3}), 2, 1, {765, 6}},
+        {"rgba.png", pngFile(1, 1, rgba, 8, {1, 2, 3, 200}), 1, 1, {6}},
+        {"rgb16.png", pngFile(1, 2, rgb, 16, {1, 1, 2, 65535, 65535, 65535}), 1, 2, {1, 65535}},
+        {"pal.png", pngFile(2, 1, palette, 8, {1, 0}, {10, 20, 30, 40, 50, 60}), 2, 1, {150, 60}},
+        {"greyalpha.png", pngFile(1, 1, greyAlpha, 16, {40000, 0}), 1, 1, {40000}},
+        {"grey.tif", tiffFile(2, 1, 8, {10, 20, 30, 40}), 2, 2, {10, 20, 30, 40}},
+        {"grey16.tif", tiffFile(1, 1, 16, {40000, 2}), 1, 2, {40000, 2}},
+        {"rgb.tif", tiffFile(1, 3, 8, {100, 200, 255, 0, 0, 1}), 1, 2, {555, 1}},
+        {"rgb16.tif", tiffFile(2, 3, 16, {40000, 40001, 40002, 3, 3, 4}), 2, 1, {40001, 3}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -212,7 +185,7 @@ TEST_F(ImageToFits, CameraRawByExactSuffixOtherNamesFromTheirBytes) {
     unregisterImageRepClass("CountsAsked");
 }
 
-TEST_F(ImageToFits, ReplacesAnExistingOutputButKeepsItWhenDecodingFails) {
+TEST_F(ImageToFits, OutputIsKeptWhenDecodingFailsAndReplacedOnlyWhenUsable) {
     test::writeFile(dir / "out.fits", "an older file");
     const std::pair<const char *, std::string> undecodable[] = {
         {"empty.png", ""},
@@ -227,39 +200,30 @@ TEST_F(ImageToFits, ReplacesAnExistingOutputButKeepsItWhenDecodingFails) {
     EXPECT_FALSE(convertImageToFITS(path("missing.png"), path("out.fits")));
     EXPECT_EQ(test::readFile(dir / "out.fits"), "an older file");
 
-    test::writeFile(dir / "good.raw", rawContainer("RAW1", 1, 1, "\x09"));
-    ASSERT_TRUE(convertImageToFITS(path("good.raw"), path("out.fits")));
-    ASSERT_TRUE(readFits(dir / "out.fits"));
-    EXPECT_EQ(readFits(dir / "out.fits")->values, std::vector<std::uint16_t>{9});
-}
-
-TEST_F(ImageToFits, OutputPathsAreTakenLiterallyAndRefusedWhenUnusable) {
     test::writeFile(dir / "in.raw", rawContainer("RAW1", 1, 1, "\x09"));
     EXPECT_FALSE(convertImageToFITS(path("in.raw"), path("no-such-folder/out.fits")));
     EXPECT_FALSE(convertImageToFITS(path("in.raw"), path("caf\xC3\xA9.fits")));
     EXPECT_FALSE(fs::exists(dir / "caf\xC3\xA9.fits"));
-
-    // CFITSIO would read "(...)" as a template and "[...]" as an extension.
-    const std::string odd = path("M31 (2)[1].fits");
-    test::writeFile(odd, "an older file");
-    ASSERT_TRUE(convertImageToFITS(path("in.raw"), odd));
-    ASSERT_TRUE(readFits(odd));
-    EXPECT_EQ(readFits(odd)->values, std::vector<std::uint16_t>{9});
-
     fs::create_directory(dir / "folder.fits");
     EXPECT_FALSE(convertImageToFITS(path("in.raw"), path("folder.fits")));
     EXPECT_TRUE(fs::is_directory(dir / "folder.fits"));
+
+    // Taken literally: CFITSIO would read "(...)" as a template and "[...]" as an extension.
+    for (const std::string &output : {path("out.fits"), path("M31 (2)[1].fits")}) {
+        test::writeFile(output, "an older file");
+        ASSERT_TRUE(convertImageToFITS(path("in.raw"), output));
+        ASSERT_TRUE(readFits(output));
+        EXPECT_EQ(readFits(output)->values, std::vector<std::uint16_t>{9});
+    }
 }
 
 TEST_F(ImageToFits, ConversionsRunSideBySide) {
     std::vector<std::future<bool>> running;
     for (int i = 0; i < 4; ++i) {
         const std::string name = "in" + std::to_string(i);
-        test::writePng(dir / (name + ".png"),
-                       png(64, 64, PNG_COLOR_TYPE_GRAY, 16,
-                           std::vector<std::uint16_t>(64 * 64, std::uint16_t(1000 * i))));
-        test::writeTiff(dir / (name + ".tif"),
-                        tiff(64, 1, 8, std::vector<std::uint16_t>(64 * 64, std::uint16_t(i))));
+        pngFile(64, 64, grey, 16,
+                std::vector<std::uint16_t>(64 * 64, 1000 * i))(dir / (name + ".png"));
+        tiffFile(64, 1, 8, std::vector<std::uint16_t>(64 * 64, i))(dir / (name + ".tif"));
         for (const char *suffix : {".png", ".tif"})
             running.push_back(std::async(std::launch::async, [this, name, suffix] {
                 return convertImageToFITS(path(name + suffix), path(name + suffix + ".fits"));

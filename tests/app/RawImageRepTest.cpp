@@ -15,66 +15,48 @@ ImageData bytes(const std::string &text) {
 }
 
 TEST(RawImageRep, ThreeMagicsGiveGreyGrey16AndRgbOverTheContainersOwnBytes) {
-    const ImageData raw1 = bytes(rawContainer("RAW1", 2, 2, "\x0A\x14\x1E\x28"));
-    auto grey = RawImageRep::initWithData(raw1);
+    std::shared_ptr<RawImageRep> grey;
+    const std::uint8_t *start = nullptr;
+    {
+        const ImageData raw1 = bytes(rawContainer("RAW1", 2, 2, "\x0A\x14\x1E\x28trailing"));
+        start = raw1.bytes();
+        grey = RawImageRep::initWithData(raw1);
+    } // the representation keeps the bytes alive
     ASSERT_TRUE(grey);
+    EXPECT_EQ(grey->bitmapData(), start + 12); // no copy
+    EXPECT_EQ(grey->bitmapData()[3], 40);
     EXPECT_EQ(grey->pixelsWide(), 2);
     EXPECT_EQ(grey->pixelsHigh(), 2);
     EXPECT_EQ(grey->bitsPerPixel(), 8);
     EXPECT_EQ(grey->bytesPerRow(), 2);
     EXPECT_EQ(grey->colorSpace(), BitmapImageRep::ColorSpace::white);
-    EXPECT_EQ(grey->bitmapData(), raw1.bytes() + 12); // no copy
-    EXPECT_EQ(grey->bitmapData()[0], 10);
-    EXPECT_EQ(grey->bitmapData()[1], 20);
 
     auto grey16 = RawImageRep::initWithData(bytes(rawContainer("RAW2", 1, 1, "\x34\x12")));
     ASSERT_TRUE(grey16);
-    EXPECT_EQ(grey16->bitsPerSample(), 16);
     EXPECT_EQ(grey16->bitsPerPixel(), 16);
-    EXPECT_EQ(grey16->bytesPerRow(), 2);
     EXPECT_EQ(grey16->bitmapData()[0], 0x34); // stored little-endian, never swapped
-    EXPECT_EQ(grey16->bitmapData()[1], 0x12);
 
-    auto rgb = RawImageRep::initWithData(
-        bytes(rawContainer("RAW3", 1, 1, std::string("\xFF\x00\x00", 3))));
-    ASSERT_TRUE(rgb);
-    EXPECT_EQ(rgb->bitsPerPixel(), 24);
-    EXPECT_EQ(rgb->samplesPerPixel(), 3);
-    EXPECT_FALSE(rgb->hasAlpha());
-    EXPECT_EQ(rgb->colorSpace(), BitmapImageRep::ColorSpace::rgb);
-    EXPECT_EQ(rgb->bytesPerRow(), 3);
+    auto rgb = RawImageRep::imageRepsWithData(bytes(rawContainer("RAW3", 1, 1, "\xFF\x01\x02")));
+    ASSERT_EQ(rgb.size(), 1u);
+    EXPECT_EQ(rgb[0]->bitsPerPixel(), 24);
+    EXPECT_FALSE(rgb[0]->hasAlpha());
+    EXPECT_EQ(rgb[0]->colorSpace(), BitmapImageRep::ColorSpace::rgb);
+    EXPECT_EQ(rgb[0]->bytesPerRow(), 3);
 }
 
-TEST(RawImageRep, BytesOutliveTheCallersCopy) {
-    std::shared_ptr<RawImageRep> rep;
-    {
-        const ImageData data = bytes(rawContainer("RAW1", 1, 1, "\x07"));
-        rep = RawImageRep::initWithData(data);
-    }
-    ASSERT_TRUE(rep);
-    EXPECT_EQ(rep->bitmapData()[0], 7);
-    EXPECT_EQ(rep->data().size(), 13u);
-}
-
-TEST(RawImageRep, CanInitLooksAtThreeBytesOnly) {
+TEST(RawImageRep, LooksAtThreeBytesButRefusesWhatItCannotHold) {
     EXPECT_TRUE(RawImageRep::canInitWithData(bytes("RAW")));
     EXPECT_TRUE(RawImageRep::canInitWithData(bytes("RAW9 and more")));
     EXPECT_FALSE(RawImageRep::canInitWithData(bytes("RA")));
-    EXPECT_FALSE(RawImageRep::canInitWithData(bytes("")));
     EXPECT_FALSE(RawImageRep::canInitWithData(bytes("raw1")));
-}
-
-TEST(RawImageRep, RefusesWhatItCannotHold) {
     const std::string refused[] = {
         "RAW",                                                // shorter than the header
         rawContainer("RAW1", 2, 2, "").substr(0, 11),         // header cut short
         rawContainer("RAW4", 1, 1, "\x01"),                   // unknown magic
-        rawContainer("RAW0", 1, 1, "\x01"),                   // unknown magic
         rawContainer("RAW1", 100, 100, std::string(50, 'x')), // too few pixel bytes
         rawContainer("RAW2", 2, 1, "\x01\x02\x03"),           // one byte short
         rawContainer("RAW3", 1, 2, "\x01\x02\x03"),           // one row short
         rawContainer("RAW1", 0, 5, "xxxxx"),                  // no pixels
-        rawContainer("RAW1", 5, 0, ""),                       // no pixels
         // Sizes whose byte count overflows 32 and 64 bits must not wrap into "enough".
         rawContainer("RAW3", 0xFFFFFFFF, 0xFFFFFFFF, std::string(64, 'x')),
         rawContainer("RAW2", 0x80000000, 2, std::string(64, 'x')),
@@ -83,13 +65,6 @@ TEST(RawImageRep, RefusesWhatItCannotHold) {
         EXPECT_FALSE(RawImageRep::initWithData(bytes(container))) << container.size();
         EXPECT_TRUE(RawImageRep::imageRepsWithData(bytes(container)).empty());
     }
-}
-
-TEST(RawImageRep, IgnoresBytesAfterTheLastRow) {
-    auto rep = RawImageRep::initWithData(bytes(rawContainer("RAW1", 1, 1, "\x05trailing")));
-    ASSERT_TRUE(rep);
-    EXPECT_EQ(rep->pixelsHigh(), 1);
-    EXPECT_EQ(RawImageRep::imageRepsWithData(bytes(rawContainer("RAW1", 1, 1, "\x05"))).size(), 1u);
 }
 
 TEST(RawImageRep, RegisteredItIsAskedBeforeTheBuiltInDecoders) {
