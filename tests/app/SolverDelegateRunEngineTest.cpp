@@ -6,10 +6,11 @@
 #include "platform/Pipe.h"
 #include "platform/Process.h"
 #include "support/SolverFixture.h"
+#include "support/StarField.h"
 
 #include <gtest/gtest.h>
 
-#include <cmath>
+#include <cctype>
 #include <fitsio.h>
 #include <fstream>
 #include <future>
@@ -21,35 +22,14 @@ namespace {
 // The real engine, through the build's links folder.
 class SolverDelegateRunEngineTest : public ::testing::Test, protected test::SolverFixture {};
 
-struct Star {
-    double x, y, peak;
-};
-
-// A 16-bit grey image of sky with round stars (sigma 1.5 pixels) over a faint ripple.
-void writeStarImage(const std::filesystem::path &path, long width, long height,
-                    const std::vector<Star> &stars) {
-    std::vector<double> sky(width * height);
-    for (long y = 0; y < height; ++y)
-        for (long x = 0; x < width; ++x)
-            sky[y * width + x] = 1000 + 5 * ((x * 7 + y * 13) % 5);
-    for (const auto &star : stars)
-        for (long y = std::max(0L, long(star.y) - 8); y < std::min(height, long(star.y) + 9); ++y)
-            for (long x = std::max(0L, long(star.x) - 8); x < std::min(width, long(star.x) + 9);
-                 ++x) {
-                const double dx = x - star.x, dy = y - star.y;
-                sky[y * width + x] += star.peak * std::exp(-(dx * dx + dy * dy) / (2 * 1.5 * 1.5));
-            }
-    std::vector<unsigned short> pixels(sky.size());
-    for (std::size_t i = 0; i < sky.size(); ++i)
-        pixels[i] = static_cast<unsigned short>(std::min(sky[i], 65535.0));
-    int status = 0;
-    fitsfile *file = nullptr;
-    long axes[] = {width, height};
-    fits_create_file(&file, ("!" + path.string()).c_str(), &status);
-    fits_create_img(file, USHORT_IMG, 2, axes, &status);
-    fits_write_img(file, TUSHORT, 1, width * height, pixels.data(), &status);
-    fits_close_file(file, &status);
-    ASSERT_EQ(status, 0);
+// A field of `width` × `height` pixels of 30" at RA 0, Dec 0, with stars at these offsets
+// from the centre in pixels and magnitudes.
+void writeField(const std::filesystem::path &path, int width, int height,
+                const std::vector<test::Star> &offsets) {
+    std::vector<test::Star> stars;
+    for (const auto &star : offsets) // 120 pixels of 30" to the degree
+        stars.push_back({star.ra / 120, star.dec / 120, star.magnitude});
+    test::StarField({.width = width, .height = height}, stars).writeFITS(path);
 }
 
 TEST_F(SolverDelegateRunEngineTest, SolveFieldPrintsItsVersionAndImage2xyFindsTheStars) {
@@ -62,9 +42,8 @@ TEST_F(SolverDelegateRunEngineTest, SolveFieldPrintsItsVersionAndImage2xyFindsTh
 
     const auto image = solver->paths().supportFolder / "stars.fits";
     const auto starList = solver->paths().supportFolder / "stars.xy";
-    writeStarImage(
-        image, 120, 100,
-        {{20, 30, 8000}, {60, 50, 12000}, {95, 20, 6000}, {40, 80, 10000}, {100, 85, 9000}});
+    writeField(image, 120, 100,
+               {{-40, -20, 10}, {0, 0, 9}, {35, -30, 10}, {-20, 30, 9.5}, {40, 35, 10}});
     solver->run("image2xy", {"-O", "-o", starList.string(), image.string()});
     drainMainQueue();
     EXPECT_EQ(solver->message(), "image2xy done");
@@ -83,11 +62,11 @@ TEST_F(SolverDelegateRunEngineTest, SolveFieldPrintsItsVersionAndImage2xyFindsTh
 TEST_F(SolverDelegateRunEngineTest, AbortEndsSolveFieldAndItsSearch) {
     const auto folder = solver->paths().supportFolder;
     std::mt19937 random(7);
-    std::uniform_real_distribution<double> position(10, 590), peak(500, 20000);
-    std::vector<Star> stars(200);
+    std::uniform_real_distribution<double> position(-290, 290), magnitude(8, 12);
+    std::vector<test::Star> stars(200);
     for (auto &star : stars)
-        star = {position(random), position(random), peak(random)};
-    writeStarImage(folder / "field.fits", 600, 600, stars);
+        star = {position(random), position(random), magnitude(random)};
+    writeField(folder / "field.fits", 600, 600, stars);
     solver->run("image2xy",
                 {"-O", "-o", (folder / "field.xy").string(), (folder / "field.fits").string()});
     // A random field matches no index: the search would go on up to the CPU limit.

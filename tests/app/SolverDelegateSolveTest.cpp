@@ -56,24 +56,14 @@ class SolverDelegateSolveTest : public ::testing::Test, protected test::SolverFi
     void order(const std::string &file, const std::string &content = "") {
         writeFile(support() / file, content);
     }
-    void process(const std::string &imagePath,
-                 const std::optional<std::string> &outputPath = std::nullopt,
-                 const test::OptionalArguments &image2xyOptions = std::nullopt,
-                 const test::OptionalArguments &solveFieldOptions = std::nullopt) {
-        test::processAndDrain(solver, imagePath, outputPath, image2xyOptions, solveFieldOptions);
-    }
-
     std::vector<Args> engineRuns() const {
         std::vector<Args> runs;
         std::istringstream lines(readFile(support() / "journal"));
-        std::string line;
-        while (std::getline(lines, line)) {
-            Args run;
+        for (std::string line; std::getline(lines, line);) {
             std::istringstream fields(line);
-            std::string field;
-            while (std::getline(fields, field, '\t'))
-                run.push_back(field);
-            runs.push_back(run);
+            runs.emplace_back();
+            for (std::string field; std::getline(fields, field, '\t');)
+                runs.back().push_back(field);
         }
         return runs;
     }
@@ -90,20 +80,6 @@ class SolverDelegateSolveTest : public ::testing::Test, protected test::SolverFi
                 return color;
         return std::nullopt;
     }
-    void setEarlierResults() {
-        solver->setRaCenter(1.0);
-        solver->setDecCenter(2.0);
-        solver->setOrientation(3.0);
-        solver->setPixelScale(4.0);
-        solver->setParity(0);
-    }
-    void expectEarlierResults() const {
-        EXPECT_EQ(solver->raCenter(), 1.0);
-        EXPECT_EQ(solver->decCenter(), 2.0);
-        EXPECT_EQ(solver->orientation(), 3.0);
-        EXPECT_EQ(solver->pixelScale(), 4.0);
-        EXPECT_EQ(solver->parity(), 0);
-    }
 
     test::TestTrash &trash = test::TestTrash::instance();
     std::shared_ptr<CountingCheckBox> box = std::make_shared<CountingCheckBox>();
@@ -114,7 +90,7 @@ TEST_F(SolverDelegateSolveTest, FitsImageIsSolvedInPlaceWithTheFixedCommandLines
     writeFile(solver->paths().configurationFile, "from an earlier solve\n");
     order("index-4107.fits");
     const std::string output = (dir / "m31_wcs.fits").string();
-    process(image, output);
+    test::processAndDrain(solver, image, output);
     const auto b = names(image);
     const std::string cfg = solver->paths().configurationFile.string();
     EXPECT_EQ(readFile(cfg),
@@ -150,7 +126,7 @@ TEST_F(SolverDelegateSolveTest, OtherImagesAreConvertedAndTheBoxSendsEveryWorkin
     const std::string png = (dir / "frame.FITS").string();
     test::StarField({.width = 40, .height = 30}, {}).writePNG(png);
     box->setState(CheckBox::on);
-    process(png);
+    test::processAndDrain(solver, png);
 
     const auto b = names(png);
     EXPECT_EQ(logged("\nConverting " + png + " to " + b.convertedImage() + "..."), warningColor());
@@ -169,9 +145,10 @@ TEST_F(SolverDelegateSolveTest, OtherImagesAreConvertedAndTheBoxSendsEveryWorkin
 }
 
 TEST_F(SolverDelegateSolveTest, AFailingEngineRunStopsThereKeepsTheResultsAndStillCleansUp) {
-    setEarlierResults();
+    solver->setRaCenter(1.0); // results of an earlier solve
+    solver->setParity(0);
     order("image2xy.exit", "2");
-    process(image);
+    test::processAndDrain(solver, image);
     EXPECT_EQ(programs(), (Args{"image2xy"}));
     EXPECT_EQ(logged("image2xy terminated (status 2)"), errorColor());
     EXPECT_EQ(solver->status(), "failed");
@@ -184,9 +161,10 @@ TEST_F(SolverDelegateSolveTest, AFailingEngineRunStopsThereKeepsTheResultsAndSti
     std::filesystem::remove(support() / "journal");
     order("solve-field.nosolution");
     box->setState(CheckBox::on);
-    process(image);
+    test::processAndDrain(solver, image);
     EXPECT_EQ(programs(), (Args{"image2xy", "solve-field"}));
-    expectEarlierResults();
+    EXPECT_EQ(solver->raCenter(), 1.0);
+    EXPECT_EQ(solver->parity(), 0);
     EXPECT_EQ(solver->status(), "failed");
     const auto b = names(image);
     EXPECT_EQ(trash.names(),
@@ -199,14 +177,14 @@ TEST_F(SolverDelegateSolveTest, UnwritableConfigurationOrFailedConversionEndsBef
     const std::string bad = (dir / "broken.png").string();
     writeFile(bad, "\x89PNG\r\n\x1a\n but nothing after the signature");
     box->setState(CheckBox::on);
-    process(bad);
+    test::processAndDrain(solver, bad);
     EXPECT_EQ(logged("\nFailed to convert " + bad + " to FITS"), errorColor());
     EXPECT_EQ(solver->message(), "Failed to convert " + bad + " to FITS");
     EXPECT_TRUE(std::filesystem::exists(bad));
 
     std::filesystem::remove(solver->paths().configurationFile);
     std::filesystem::create_directory(solver->paths().configurationFile);
-    process(image);
+    test::processAndDrain(solver, image);
     EXPECT_EQ(solver->status(), "failed");
     EXPECT_EQ(solver->message(), "Failed to create configuration file");
     EXPECT_EQ(logged("\nFailed to create configuration file"), errorColor());
@@ -228,8 +206,9 @@ TEST_F(SolverDelegateSolveTest, ConfigurationThatIsNotAsciiIsNotWrittenAndTheSol
 }
 
 TEST_F(SolverDelegateSolveTest, RequestOptionsGoInPlaceAndTheSamePathGivesTheSameNames) {
-    process(image, std::nullopt, Args{"-d", "2"}, Args{"--ra", "160", "--dec", "1"});
-    process(image, std::nullopt, Args{}, Args{});
+    test::processAndDrain(solver, image, std::nullopt, Args{"-d", "2"},
+                          Args{"--ra", "160", "--dec", "1"});
+    test::processAndDrain(solver, image, std::nullopt, Args{}, Args{});
     const auto runs = engineRuns();
     ASSERT_EQ(runs.size(), 6u);
     const auto b = names(image);

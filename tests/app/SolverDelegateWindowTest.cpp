@@ -72,12 +72,6 @@ class SolverDelegateWindowTest : public ::testing::Test {
         panels.made.back()->finish(response, std::move(image));
         mainQueue().drain();
     }
-    // Drains the main queue until the log holds `count` lines (or a minute has gone by).
-    void waitForLines(std::size_t count) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
-        while (logView->lines.size() < count && std::chrono::steady_clock::now() < deadline)
-            mainQueue().drainFor(std::chrono::milliseconds(100));
-    }
     std::filesystem::path defaultsFile() const { return dir / "config" / "defaults.json"; }
 
     test::TempDir dir;
@@ -213,49 +207,32 @@ TEST_F(SolverDelegateWindowTest, AbortTerminatesTheRunningProgramOnly) {
     EXPECT_EQ(sleeper->waitUntilExit(), 15);
 }
 
-class AwakeFromNibTest : public SolverDelegateWindowTest {
-  protected:
-    // An engine folder whose solve-field runs `script`.
-    std::filesystem::path engine(const std::string &script) {
-        const auto folder = dir / "engine";
-        std::filesystem::create_directories(folder);
-        test::writeFile(folder / "solve-field", "#!/bin/sh\n" + script + "\n");
-        chmod((folder / "solve-field").c_str(), 0755);
-        return folder;
-    }
-    std::shared_ptr<SolverDelegate> solverWith(const std::filesystem::path &engines) {
+TEST_F(SolverDelegateWindowTest, AwakeLogsTheProgramThenTheEngineVersionOrItsFailure) {
+    const auto engines = dir / "engine";
+    std::filesystem::create_directories(engines);
+    const std::string program = "Quintarvel " + appShortVersion() + "-" + appBuildVersion() + "\n";
+    const std::tuple<std::string, std::filesystem::path, std::string, Color> cases[] = {
+        {"[ \"$1\" = --version ] && printf '0.97\\nsecond line\\n'", engines,
+         "Quintarvel.net engine 0.97\n", successColor()},
+        {"exit 0", engines, "Failed to execute Quintarvel.net engine\n", errorColor()},
+        {"", dir / "no-such-folder", "Failed to execute Quintarvel.net engine\n", errorColor()}};
+    for (const auto &[script, folder, line, color] : cases) {
+        test::writeFile(engines / "solve-field", "#!/bin/sh\n" + script + "\n");
+        chmod((engines / "solve-field").c_str(), 0755);
         auto paths = solver->paths();
-        paths.enginesFolder = engines;
+        paths.enginesFolder = folder;
         auto made = std::make_shared<SolverDelegate>(paths);
         made->setLogText(logView);
-        return made;
-    }
-    std::string programLine() const {
-        return "Quintarvel " + appShortVersion() + "-" + appBuildVersion() + "\n";
-    }
-};
-
-TEST_F(AwakeFromNibTest, LogsTheProgramThenTheEngineVersionInGreen) {
-    solverWith(engine("[ \"$1\" = --version ] && printf '0.97\\nsecond line\\n'"))->awakeFromNib();
-    waitForLines(2);
-    ASSERT_EQ(logView->lines.size(), 2u);
-    EXPECT_EQ(logView->lines[0].first, programLine());
-    EXPECT_EQ(logView->lines[0].second, successColor());
-    EXPECT_EQ(logView->lines[1].first, "Quintarvel.net engine 0.97\n");
-    EXPECT_EQ(logView->lines[1].second, successColor());
-}
-
-TEST_F(AwakeFromNibTest, AnEngineThatPrintsNothingOrIsMissingFails) {
-    for (const auto &engines : {engine("exit 0"), dir / "no-such-folder"}) {
         logView->lines.clear();
-        auto made = solverWith(engines);
         made->awakeFromNib();
-        waitForLines(2);
-        ASSERT_EQ(logView->lines.size(), 2u) << engines;
-        EXPECT_EQ(logView->lines[0].first, programLine());
-        EXPECT_EQ(logView->lines[1].first, "Failed to execute Quintarvel.net engine\n");
-        EXPECT_EQ(logView->lines[1].second, errorColor());
-        EXPECT_EQ(made->status(), "failed");
+        // The version comes from a global queue: wait for it, for a minute at most.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+        while (logView->lines.size() < 2 && std::chrono::steady_clock::now() < deadline)
+            mainQueue().drainFor(std::chrono::milliseconds(100));
+        const std::vector<std::pair<std::string, Color>> expected{{program, successColor()},
+                                                                  {line, color}};
+        EXPECT_EQ(logView->lines, expected) << script;
+        EXPECT_EQ(made->status(), color == errorColor() ? "failed" : "ready");
     }
 }
 
