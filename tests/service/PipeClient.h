@@ -7,11 +7,19 @@
 #include <future>
 #include <optional>
 #include <poll.h>
+#include <sstream>
 #include <string>
 #include <unistd.h>
 #include <vector>
 
 namespace quintarvel::test {
+
+inline std::size_t openDescriptors() {
+    std::size_t count = 0;
+    for ([[maybe_unused]] const auto &entry : std::filesystem::directory_iterator("/proc/self/fd"))
+        ++count;
+    return count;
+}
 
 // A local program talking to the solver's named pipes: it opens "request" for writing, then
 // "response" for reading, as the loop expects. Every wait is bounded, so a loop that never
@@ -57,14 +65,9 @@ class PipeClient {
             text.append(buffer, std::size_t(n));
         }
         std::vector<std::string> lines;
-        std::size_t start = 0;
-        while (start < text.size()) {
-            auto end = text.find('\n', start);
-            if (end == std::string::npos)
-                end = text.size();
-            lines.push_back(text.substr(start, end - start));
-            start = end + 1;
-        }
+        std::istringstream stream(text);
+        for (std::string line; std::getline(stream, line);)
+            lines.push_back(line);
         return lines;
     }
 

@@ -21,13 +21,6 @@ namespace {
 using nlohmann::json;
 using Lines = std::vector<std::string>;
 
-std::size_t openDescriptors() {
-    std::size_t count = 0;
-    for ([[maybe_unused]] const auto &entry : std::filesystem::directory_iterator("/proc/self/fd"))
-        ++count;
-    return count;
-}
-
 std::string put(const std::string &body, const std::string &headers) {
     return "PUT /api/upload HTTP/1.1\r\nHost: localhost\r\n" + headers +
            "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
@@ -61,7 +54,7 @@ class SolverDelegateServices : public ::testing::Test, protected test::SolverFix
         EXPECT_TRUE(drainUntil([&] { return solver.use_count() == 1; }));
         avahi.stopAvahi();
         avahi.stopBus();
-        EXPECT_EQ(openDescriptors(), descriptorsBefore);
+        EXPECT_EQ(test::openDescriptors(), descriptorsBefore);
     }
 
     std::filesystem::path support() const { return solver->paths().supportFolder; }
@@ -92,21 +85,24 @@ class SolverDelegateServices : public ::testing::Test, protected test::SolverFix
                 return color;
         return std::nullopt;
     }
-    std::optional<test::LoopbackHttpClient::Response> ask(const std::string &request) {
+    test::LoopbackHttpClient::Response ask(const std::string &request) {
         test::LoopbackHttpClient client(port);
         client.send(request);
-        return client.readResponse();
+        auto response = client.readResponse();
+        EXPECT_TRUE(response) << request;
+        return response.value_or(test::LoopbackHttpClient::Response{});
     }
+    json askJson(const std::string &request) { return json::parse(ask(request).body); }
     json statusAfterSolve() {
         json answer;
         EXPECT_TRUE(drainUntil([&] {
-            answer = json::parse(ask(test::getRequest("/api/status"))->body);
+            answer = askJson(test::getRequest("/api/status"));
             return answer["status"] != "busy";
         }));
         return answer;
     }
 
-    const std::size_t descriptorsBefore = openDescriptors();
+    const std::size_t descriptorsBefore = test::openDescriptors();
     test::PrivateAvahi avahi;
     SolverDelegate::ServiceOptions options;
     std::uint16_t port = 0;
@@ -117,21 +113,18 @@ TEST_F(SolverDelegateServices, ApiAnswersFormStatusAndUploadsOnItsPort) {
     ASSERT_NE(port, 0);
     EXPECT_EQ(logged("HTTP server started on port " + std::to_string(port)), successColor());
 
-    auto form = ask(test::getRequest("/"));
-    ASSERT_TRUE(form);
-    EXPECT_EQ(form->status, 200);
-    EXPECT_EQ(form->header("Content-Type"), "text/html");
-    EXPECT_EQ(form->body, uploadFormHtml);
+    const auto form = ask(test::getRequest("/"));
+    EXPECT_EQ(form.header("Content-Type"), "text/html");
+    EXPECT_EQ(form.body, uploadFormHtml);
+    const auto status = ask(test::getRequest("/api/status"));
+    EXPECT_EQ(status.header("Content-Type"), "application/json");
+    EXPECT_EQ(json::parse(status.body), json({{"status", "ready"}}));
 
-    auto status = ask(test::getRequest("/api/status"));
-    ASSERT_TRUE(status);
-    EXPECT_EQ(status->header("Content-Type"), "application/json");
-    EXPECT_EQ(json::parse(status->body), json({{"status", "ready"}}));
-
-    auto answer = ask(put("SIMPLE", "Content-Disposition: attachment; filename=\"m 31.fits\"\r\n"
-                                    "Depth: 20\r\n"));
-    ASSERT_TRUE(answer);
-    EXPECT_EQ(json::parse(answer->body), json({{"status", "success"}}));
+    // The last of the file names is used, and the option headers reach the engine.
+    EXPECT_EQ(askJson(put("SIMPLE", "Content-Disposition: attachment; filename=\"x.fits\"; "
+                                    "filename=\"m 31.fits\"\r\nDepth: 20\r\n"
+                                    "Downsample_Factor: 2\r\n")),
+              json({{"status", "success"}}));
     EXPECT_EQ(statusAfterSolve(), json({{"status", "done"},
                                         {"calibration",
                                          {{"ra", 160.5},
@@ -139,13 +132,17 @@ TEST_F(SolverDelegateServices, ApiAnswersFormStatusAndUploadsOnItsPort) {
                                           {"orientation", 30.0},
                                           {"pixscale", 29.97},
                                           {"parity", 1}}}}));
+    const std::string temporary = solver->paths().temporaryFolder;
+    EXPECT_EQ(test::readFile(temporary + "m 31.fits"), "SIMPLE");
+    for (const std::string &text :
+         {"\nProcessing HTTP request\n\nFile uploaded to " + temporary + "m 31.fits (6 bytes)\n",
+          std::string("image2xy -O -d 2 "), std::string(" --depth 20 --axy ")})
+        EXPECT_NE(logView->text().find(text), std::string::npos) << text << logView->text();
 
-    answer = ask(post("SIMPLE again"));
-    ASSERT_TRUE(answer);
-    EXPECT_EQ(json::parse(answer->body), json({{"status", "success"}}));
+    EXPECT_EQ(askJson(post("SIMPLE again")), json({{"status", "success"}}));
     EXPECT_EQ(statusAfterSolve()["status"], "done");
-
-    EXPECT_EQ(ask(test::getRequest("/api/upload"))->status, 404);
+    EXPECT_EQ(test::readFile(temporary + "image.fits"), "SIMPLE again");
+    EXPECT_EQ(ask(test::getRequest("/api/upload")).status, 404);
 
     // The pipes are served beside the server.
     test::PipeClient client(support());
