@@ -104,7 +104,7 @@ TEST(MultipartParts, ContentTypeAndBoundaryRules) {
 
 TEST(MultipartParts, FramingAndWhatFollowsTheClosingDelimiter) {
     // The first line must be the frame.
-    for (const std::string bad :
+    for (const std::string &bad :
          {"preamble\r\n" + imageBody, "\r\n" + imageBody, " " + imageBody, std::string(),
           std::string("--XyZ \r\n\r\nx\r\n--XyZ--"), std::string("--X\xffyZ\r\n\r\nx\r\n--XyZ--")})
         EXPECT_TRUE(partsOf(bad).empty()) << bad;

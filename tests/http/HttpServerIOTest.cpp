@@ -11,100 +11,23 @@ namespace {
 using State = HttpServerIO::HttpServerIOState;
 
 // A server that serves connections handed to it, without a listener.
-template <class Server = HttpServerIO> std::shared_ptr<Server> runningServer() {
-    auto server = std::make_shared<Server>();
+std::shared_ptr<HttpServer> runningServer() {
+    auto server = std::make_shared<HttpServer>();
     server->setState(State::running);
     return server;
 }
 
-std::string serverLine() {
-    return "Server: Quintarvel " + serverVersion() + "\r\n";
-}
+const std::string serverLine = "Server: Quintarvel " + serverVersion() + "\r\n";
 
-// Writes one response over a socket pair and returns what the client end received.
+// Writes one response over a socket pair: whether the connection is kept, and what the client
+// end received.
 std::pair<bool, std::string> written(HttpServerIO &io, const HttpResponse &response,
                                      bool keepAlive) {
     test::SocketPair pair;
     Socket socket(pair.takeServer());
-    bool kept = io.writeResponse(socket, response, keepAlive);
+    const bool kept = io.writeResponse(socket, response, keepAlive);
     socket.close();
-    std::string bytes;
-    char buffer[65536];
-    ssize_t n;
-    while ((n = ::recv(pair.client(), buffer, sizeof buffer, 0)) > 0)
-        bytes.append(buffer, static_cast<std::size_t>(n));
-    return {kept, bytes};
-}
-
-TEST(HttpServerIO, WireFormatWithLengthAndKeepAlive) {
-    auto io = runningServer();
-    auto ok = HttpResponse::ok(HttpResponseBody::text("hi"));
-    EXPECT_EQ(written(*io, ok, true),
-              std::make_pair(true, "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: "
-                                   "keep-alive\r\n" +
-                                       serverLine() + "\r\nhi"));
-    EXPECT_EQ(written(*io, ok, false),
-              std::make_pair(false,
-                             "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n" + serverLine() + "\r\nhi"));
-    // A present, zero length still keeps the connection.
-    EXPECT_EQ(written(*io, HttpResponse::ok(HttpResponseBody::text("")), true).first, true);
-}
-
-TEST(HttpServerIO, AnswersWithoutLengthEndTheConnection) {
-    auto io = runningServer();
-    EXPECT_EQ(written(*io, HttpResponse::movedTemporarily("/x"), true),
-              std::make_pair(false, "HTTP/1.1 307 Moved Temporarily\r\nLocation: /x\r\n" +
-                                        serverLine() + "\r\n"));
-    auto raw = HttpResponse::raw(299, "Fine", HttpResponse::HeaderMap{{"X-A", "1"}},
-                                 [](HttpResponseBodyWriter &writer) {
-                                     writer.writeBytes({'a', 'b'});
-                                     writer.writeNSData("cd", 2);
-                                 });
-    EXPECT_EQ(written(*io, raw, true),
-              std::make_pair(false, "HTTP/1.1 299 Fine\r\n" + serverLine() + "X-A: 1\r\n\r\nabcd"));
-}
-
-TEST(HttpServerIO, LargeBodiesArriveWhole) {
-    auto io = runningServer();
-    std::vector<std::uint8_t> body(200000);
-    for (std::size_t i = 0; i < body.size(); ++i)
-        body[i] = static_cast<std::uint8_t>(i * 7);
-    auto [kept, bytes] = written(*io, HttpResponse::ok(HttpResponseBody::data(body)), true);
-    EXPECT_TRUE(kept);
-    std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 200000\r\nConnection: keep-alive\r\n" +
-                       serverLine() + "\r\n";
-    ASSERT_EQ(bytes.size(), head.size() + body.size());
-    EXPECT_EQ(bytes.substr(0, head.size()), head);
-    EXPECT_EQ(bytes.substr(head.size()), std::string(body.begin(), body.end()));
-}
-
-TEST(HttpServerIO, WritesNothingUnlessRunning) {
-    auto io = std::make_shared<HttpServerIO>();
-    EXPECT_EQ(io->state(), State::stopped);
-    EXPECT_EQ(written(*io, HttpResponse::ok(HttpResponseBody::text("x")), true),
-              std::make_pair(false, std::string()));
-}
-
-TEST(HttpServerIO, StateSetterIsOneCompareAndSwap) {
-    auto io = std::make_shared<HttpServerIO>();
-    EXPECT_FALSE(io->isRunning());
-    io->setState(State::starting);
-    EXPECT_EQ(io->state(), State::starting);
-    io->setState(State::running);
-    EXPECT_TRUE(io->isRunning());
-    io->stop();
-    EXPECT_EQ(io->state(), State::stopped);
-    // Not owned by a shared_ptr: start refuses before opening anything.
-    HttpServerIO unowned;
-    EXPECT_THROW(unowned.start(0, true), std::logic_error);
-}
-
-TEST(HttpServerIO, PlaceholderListenerHasNoPortAndPublishesNothing) {
-    auto io = std::make_shared<HttpServerIO>();
-    EXPECT_EQ(io->socket()->socketFileDescriptor(), -1);
-    EXPECT_THROW(io->listeningPort(), SocketError);
-    io->publish("", "_quintarvel._tcp", "Quintarvel", {});
-    EXPECT_EQ(io->netService(), nullptr);
+    return {kept, pair.drainClient()};
 }
 
 // Serves one connection on the test's thread: the client end sends `bytes` and then ends its
@@ -119,14 +42,31 @@ std::string served(HttpServerIO &io, const std::string &bytes) {
     return pair.drainClient();
 }
 
-TEST(HttpServerIO, DefaultHandlerAnswersNotFound) {
+TEST(HttpServerIO, WireFormatKeepsTheConnectionOnlyWhenAskedAndALengthExists) {
     auto io = runningServer();
-    EXPECT_EQ(served(*io, "GET /anything HTTP/1.1\r\n\r\n"),
-              "HTTP/1.1 404 Not Found\r\n" + serverLine() + "\r\n");
+    const auto ok = HttpResponse::ok(HttpResponseBody::text("hi"));
+    EXPECT_EQ(written(*io, ok, true),
+              std::make_pair(true, "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: "
+                                   "keep-alive\r\n" +
+                                       serverLine + "\r\nhi"));
+    EXPECT_EQ(
+        written(*io, ok, false),
+        std::make_pair(false, "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n" + serverLine + "\r\nhi"));
+    EXPECT_TRUE(written(*io, HttpResponse::ok(HttpResponseBody::text("")), true).first);
+    const auto raw = HttpResponse::raw(299, "Fine", HttpResponse::HeaderMap{{"X-A", "1"}},
+                                       [](HttpResponseBodyWriter &writer) {
+                                           writer.writeBytes({'a', 'b'});
+                                           writer.writeNSData("cd", 2);
+                                       });
+    EXPECT_EQ(written(*io, raw, true),
+              std::make_pair(false, "HTTP/1.1 299 Fine\r\n" + serverLine + "X-A: 1\r\n\r\nabcd"));
+    // Nothing is written unless the server runs.
+    io->stop();
+    EXPECT_EQ(written(*io, ok, true), std::make_pair(false, std::string()));
 }
 
-TEST(HttpServerIO, FailingHandlerAnswers500AndFailedWritesAreReported) {
-    auto server = runningServer<HttpServer>();
+TEST(HttpServerIO, FailuresAnswer500OrEndTheConnectionAndFailedWritesAreReported) {
+    auto server = runningServer();
     server->GET["/throw"] = [](std::shared_ptr<HttpRequest>) -> HttpResponse {
         throw std::runtime_error("handler broke");
     };
@@ -136,29 +76,35 @@ TEST(HttpServerIO, FailingHandlerAnswers500AndFailedWritesAreReported) {
         });
     };
     EXPECT_EQ(served(*server, "GET /throw HTTP/1.1\r\n\r\n"),
-              "HTTP/1.1 500 Internal Server Error\r\n" + serverLine() + "\r\n");
+              "HTTP/1.1 500 Internal Server Error\r\n" + serverLine + "\r\n");
     testing::internal::CaptureStdout();
-    std::string answer = served(*server, "GET /badwriter HTTP/1.1\r\n\r\n");
-    std::string printed = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(answer, "HTTP/1.1 200 OK\r\n" + serverLine() + "\r\n");
-    EXPECT_EQ(printed, "Failed to send response: writeFailed(\"Broken pipe\")\n");
+    EXPECT_EQ(served(*server, "GET /badwriter HTTP/1.1\r\n\r\n"),
+              "HTTP/1.1 200 OK\r\n" + serverLine + "\r\n");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "Failed to send response: writeFailed(\"Broken pipe\")\n");
+    // Unreadable requests end the connection without an answer.
+    EXPECT_EQ(served(*server, "GET /\r\n\r\n"), "");
+    EXPECT_EQ(served(*server, "PUT / HTTP/1.1\r\nContent-Length: -1\r\n\r\n"), "");
 }
 
-TEST(HttpServerIO, UnreadableRequestEndsTheConnectionSilently) {
-    auto io = runningServer();
-    EXPECT_EQ(served(*io, "GET /\r\n\r\n"), "");
-    EXPECT_EQ(served(*io, "PUT / HTTP/1.1\r\nContent-Length: -1\r\n\r\n"), "");
+TEST(HttpServerIO, UnstartedServerHasNoPortPublishesNothingAndNeedsAnOwner) {
+    auto io = std::make_shared<HttpServerIO>();
+    EXPECT_THROW(io->listeningPort(), SocketError);
+    io->publish("", "_quintarvel._tcp", "Quintarvel", {});
+    EXPECT_EQ(io->netService(), nullptr);
+    HttpServerIO unowned; // start refuses before opening anything
+    EXPECT_THROW(unowned.start(0, true), std::logic_error);
 }
-
-class RecordingSwitchDelegate : public HttpServerIODelegate {
-  public:
-    void socketSwitchingProtocols(std::shared_ptr<Socket> socket) override { told = socket.get(); }
-    Socket *told = nullptr;
-};
 
 TEST(HttpServerIO, SwitchProtocolsHandsTheSocketToTheSessionThenCloses) {
-    auto server = runningServer<HttpServer>();
-    auto delegate = std::make_shared<RecordingSwitchDelegate>();
+    struct Delegate : HttpServerIODelegate {
+        void socketSwitchingProtocols(std::shared_ptr<Socket> socket) override {
+            told = socket.get();
+        }
+        Socket *told = nullptr;
+    };
+    auto server = runningServer();
+    auto delegate = std::make_shared<Delegate>();
     server->setDelegate(delegate);
     Socket *sessionSocket = nullptr;
     std::string sessionRead;
@@ -172,9 +118,8 @@ TEST(HttpServerIO, SwitchProtocolsHandsTheSocketToTheSessionThenCloses) {
                                              });
     };
     // The bytes after the request belong to the session; keep-alive changes nothing.
-    std::string answer = served(*server, "GET /ws HTTP/1.1\r\nConnection: keep-alive\r\n\r\nhello");
-    EXPECT_EQ(answer, "HTTP/1.1 101 Switching Protocols\r\n" + serverLine() +
-                          "Upgrade: test\r\n\r\nsession");
+    EXPECT_EQ(served(*server, "GET /ws HTTP/1.1\r\nConnection: keep-alive\r\n\r\nhello"),
+              "HTTP/1.1 101 Switching Protocols\r\n" + serverLine + "Upgrade: test\r\n\r\nsession");
     EXPECT_EQ(sessionRead, "hello");
     EXPECT_NE(sessionSocket, nullptr);
     EXPECT_EQ(delegate->told, sessionSocket);
