@@ -82,12 +82,8 @@ TEST_F(FileHandlers, ServeFileSendsRegularFilesOnlyAndClosesThemWhateverHappens)
 
 TEST_F(FileHandlers, DirectoryFilesCarryTypeAndLengthAndDefaultsTriedInOrder) {
     const HttpHandler handler = serveDirectoryFiles(site.string());
-    const HttpResponse png = value(handler, "m31.png");
-    EXPECT_EQ(png.headers(), Headers({{"Content-Type", "image/png"}, {"Content-Length", "13"}}));
-    EXPECT_EQ(writtenBody(png).all().size(), 13u);
-    EXPECT_EQ(value(handler, "README").headers()->at("Content-Type"), "application/octet-stream");
-    // A slash the router decoded from %2F reaches a file below.
-    EXPECT_EQ(writtenBody(value(handler, "sub/inner.txt")).all(), "inner");
+    EXPECT_EQ(value(handler, "README").headers(),
+              Headers({{"Content-Type", "application/octet-stream"}, {"Content-Length", "5"}}));
     // A link is followed; the length is that of the bytes sent, the target's.
     fs::create_symlink(root / "secret.txt", site / "link.txt");
     EXPECT_EQ(value(handler, "link.txt").headers()->at("Content-Length"), "6");
