@@ -21,18 +21,11 @@ namespace quintarvel {
 namespace {
 
 TEST(ServerProcess, ProcessIdIsSharedThreadIdIsPerThread) {
-    const std::uint64_t here = ServerProcess::threadId();
-    EXPECT_EQ(here, ServerProcess::threadId());
-    EXPECT_EQ(here, static_cast<std::uint64_t>(::gettid()));
-    std::int64_t otherProcess = 0;
-    std::uint64_t otherThread = 0;
-    std::thread([&] {
-        otherProcess = ServerProcess::processId();
-        otherThread = ServerProcess::threadId();
-    }).join();
-    EXPECT_EQ(otherProcess, ServerProcess::processId());
-    EXPECT_EQ(otherProcess, ::getpid());
-    EXPECT_NE(otherThread, here);
+    EXPECT_EQ(ServerProcess::threadId(), static_cast<std::uint64_t>(::gettid()));
+    std::pair<std::int64_t, std::uint64_t> other;
+    std::thread([&] { other = {ServerProcess::processId(), ServerProcess::threadId()}; }).join();
+    EXPECT_EQ(other.first, ::getpid());
+    EXPECT_NE(other.second, ServerProcess::threadId());
 }
 
 // Records watcher calls as "signal/watcher" words and lets the test wait for a count.
