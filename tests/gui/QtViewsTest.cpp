@@ -62,6 +62,8 @@ TEST(CheckBoxView, MapsTheThreeStatesAndReadsItsTitleWithoutMnemonic) {
     view.setState(CheckBox::mixed);
     EXPECT_EQ(box.checkState(), Qt::PartiallyChecked);
     EXPECT_EQ(view.state(), CheckBox::mixed);
+    view.setState(CheckBox::off);
+    EXPECT_EQ(view.state(), CheckBox::off);
 }
 
 TEST(FileDialogPanel, AnAcceptedOpenSheetHandsTheFileToItsHandlerOnce) {
