@@ -29,15 +29,14 @@ class Wire {
     std::shared_ptr<HttpRequest> read() { return HttpParser().readRequest(socket_); }
     Socket &socket() { return socket_; }
 
-    // The parser error the next read raises.
-    HttpParserError::Case error() {
+    // What the next read raises: the error's text, or "none".
+    std::string failure() {
         try {
             read();
-        } catch (const HttpParserError &error) {
-            return error.kind();
+        } catch (const std::exception &error) {
+            return error.what();
         }
-        ADD_FAILURE() << "no HttpParserError";
-        return HttpParserError::Case::invalidStatusLine;
+        return "none";
     }
 
   private:
@@ -81,18 +80,9 @@ TEST(HttpParser, RequestLineGivesMethodPathAndQuery) {
     // Two blanks give an empty target.
     EXPECT_EQ(parse("GET  /x HTTP/1.1\r\n\r\n")->path, "");
     // Fewer than three tokens; a tab separates nothing.
-    Wire tabs("GET\t/\tHTTP/1.1\r\n\r\n");
-    EXPECT_EQ(tabs.error(), HttpParserError::Case::invalidStatusLine);
-    for (const std::string line : {"GET /", ""}) {
-        Wire wire(line + "\r\n\r\n");
-        try {
-            wire.read();
-            FAIL() << "accepted " << line;
-        } catch (const HttpParserError &error) {
-            EXPECT_EQ(error.kind(), HttpParserError::Case::invalidStatusLine);
-            EXPECT_EQ(std::string(error.what()), "invalidStatusLine(\"" + line + "\")");
-        }
-    }
+    EXPECT_EQ(Wire("GET\t/\tHTTP/1.1\r\n\r\n").failure(), "invalidStatusLine(\"GET/HTTP/1.1\")");
+    EXPECT_EQ(Wire("GET /\r\n\r\n").failure(), "invalidStatusLine(\"GET /\")");
+    EXPECT_EQ(Wire("\r\n\r\n").failure(), "invalidStatusLine(\"\")");
 }
 
 TEST(HttpParser, TargetsKeepTheClientsTextUndecoded) {
@@ -164,22 +154,17 @@ TEST(HttpParser, ContentLengthGrammar) {
         Wire wire("PUT / HTTP/1.1\r\ncontent-length: " + value + "\r\n\r\nbody", true);
         EXPECT_TRUE(wire.read()->body.empty()) << value;
     }
-    for (const std::string value : {"-1", "-9223372036854775808"}) {
-        Wire wire("PUT / HTTP/1.1\r\ncontent-length: " + value + "\r\n\r\n");
-        EXPECT_EQ(wire.error(), HttpParserError::Case::negativeContentLength) << value;
-    }
+    for (const std::string value : {"-1", "-9223372036854775808"})
+        EXPECT_TRUE(Wire("PUT / HTTP/1.1\r\ncontent-length: " + value + "\r\n\r\n")
+                        .failure()
+                        .starts_with("negativeContentLength"))
+            << value;
 }
 
 TEST(HttpParser, StreamEndingEarlyIsTheSocketsError) {
     for (const std::string bytes : {"", "GET / HTTP/1.1", "GET / HTTP/1.1\r\nHost: x\r\n",
                                     "PUT / HTTP/1.1\r\ncontent-length: 10\r\n\r\nshort"}) {
-        Wire wire(bytes);
-        try {
-            wire.read();
-            FAIL() << "accepted " << bytes;
-        } catch (const SocketError &error) {
-            EXPECT_EQ(error.kind(), SocketError::Case::recvFailed);
-        }
+        EXPECT_TRUE(Wire(bytes).failure().starts_with("recvFailed")) << bytes;
     }
 }
 
@@ -197,11 +182,11 @@ TEST(HttpParser, KeptAliveRequestsShareNothingAndUnannouncedBodiesAreRequests) {
 
 TEST(HttpParser, OverlongLinesAndTooManyHeadersEndTheReadWithoutTakingTheRest) {
     Wire longRequestLine(std::string(HttpParser::maxLineLength + 1, 'a') + "REST", true);
-    EXPECT_EQ(longRequestLine.error(), HttpParserError::Case::lineTooLong);
+    EXPECT_TRUE(longRequestLine.failure().starts_with("lineTooLong"));
     EXPECT_EQ(longRequestLine.socket().readBytes(4),
               (std::vector<std::uint8_t>{'R', 'E', 'S', 'T'}));
     Wire longHeader("GET / HTTP/1.1\r\nX: " + std::string(HttpParser::maxLineLength, 'b'), true);
-    EXPECT_EQ(longHeader.error(), HttpParserError::Case::lineTooLong);
+    EXPECT_TRUE(longHeader.failure().starts_with("lineTooLong"));
     // A line of exactly the limit is still read.
     const std::string target = "/" + std::string(HttpParser::maxLineLength - 14, 'c');
     EXPECT_EQ(parse("GET " + target + " HTTP/1.1\n\n")->path, target);
@@ -211,7 +196,7 @@ TEST(HttpParser, OverlongLinesAndTooManyHeadersEndTheReadWithoutTakingTheRest) {
         head += "X-" + std::to_string(i) + ": v\r\n";
     EXPECT_EQ(parse(head + "\r\n")->headers.size(), HttpParser::maxHeaderLines);
     Wire tooMany(head + "X-Last: v\r\n", true);
-    EXPECT_EQ(tooMany.error(), HttpParserError::Case::tooManyHeaderLines);
+    EXPECT_TRUE(tooMany.failure().starts_with("tooManyHeaderLines"));
 }
 
 TEST(HttpParser, ContentLengthAboveTheMaximumEndsTheReadAtOnce) {
@@ -220,7 +205,7 @@ TEST(HttpParser, ContentLengthAboveTheMaximumEndsTheReadAtOnce) {
         return "PUT / HTTP/1.1\r\ncontent-length: " + std::to_string(length) + "\r\n\r\n0123456789";
     };
     Wire tooLarge(put(HttpParser::maxContentLength + 1), true);
-    EXPECT_EQ(tooLarge.error(), HttpParserError::Case::contentLengthTooLarge);
+    EXPECT_TRUE(tooLarge.failure().starts_with("contentLengthTooLarge"));
     // At the maximum the body is read, with storage that follows the bytes that came.
     Wire atMaximum(put(HttpParser::maxContentLength));
     EXPECT_THROW(atMaximum.read(), SocketError);

@@ -96,34 +96,5 @@ TEST(HttpServerIO, UnstartedServerHasNoPortPublishesNothingAndNeedsAnOwner) {
     EXPECT_THROW(unowned.start(0, true), std::logic_error);
 }
 
-TEST(HttpServerIO, SwitchProtocolsHandsTheSocketToTheSessionThenCloses) {
-    struct Delegate : HttpServerIODelegate {
-        void socketSwitchingProtocols(std::shared_ptr<Socket> socket) override {
-            told = socket.get();
-        }
-        Socket *told = nullptr;
-    };
-    auto server = runningServer();
-    auto delegate = std::make_shared<Delegate>();
-    server->setDelegate(delegate);
-    Socket *sessionSocket = nullptr;
-    std::string sessionRead;
-    server->GET["/ws"] = [&](std::shared_ptr<HttpRequest>) {
-        return HttpResponse::switchProtocols({{"Upgrade", "test"}},
-                                             [&](std::shared_ptr<Socket> socket) {
-                                                 sessionSocket = socket.get();
-                                                 auto bytes = socket->readBytes(5);
-                                                 sessionRead.assign(bytes.begin(), bytes.end());
-                                                 socket->writeString("session");
-                                             });
-    };
-    // The bytes after the request belong to the session; keep-alive changes nothing.
-    EXPECT_EQ(served(*server, "GET /ws HTTP/1.1\r\nConnection: keep-alive\r\n\r\nhello"),
-              "HTTP/1.1 101 Switching Protocols\r\n" + serverLine + "Upgrade: test\r\n\r\nsession");
-    EXPECT_EQ(sessionRead, "hello");
-    EXPECT_NE(sessionSocket, nullptr);
-    EXPECT_EQ(delegate->told, sessionSocket);
-}
-
 } // namespace
 } // namespace quintarvel

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <future>
 #include <thread>
@@ -139,10 +140,19 @@ TEST_F(ServerOnLoopback, MiddlewareNotFoundHandlerAndMethodCase) {
 }
 
 TEST_F(ServerOnLoopback, SwitchProtocolsSessionOwnsTheConnectionThenItCloses) {
+    struct Delegate : HttpServerIODelegate {
+        void socketSwitchingProtocols(std::shared_ptr<Socket> socket) override {
+            told = socket.get();
+        }
+        std::atomic<Socket *> told = nullptr;
+    };
+    auto delegate = std::make_shared<Delegate>();
+    server->setDelegate(delegate);
     std::promise<std::string> sessionSaw;
     server->GET["/upgrade"] = [&](std::shared_ptr<HttpRequest>) {
         return HttpResponse::switchProtocols({{"Upgrade", "echo"}},
                                              [&](std::shared_ptr<Socket> socket) {
+                                                 EXPECT_EQ(delegate->told, socket.get());
                                                  std::string line = socket->readTextLine();
                                                  socket->writeString("echo: " + line + "\n");
                                                  sessionSaw.set_value(line);
