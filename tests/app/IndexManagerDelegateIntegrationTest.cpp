@@ -17,6 +17,14 @@ using test::DownloadServer;
 using test::readFile;
 using Names = std::vector<std::string>;
 
+template <class T, class... A> std::shared_ptr<T> make(A &&...arguments) {
+    return std::make_shared<T>(std::forward<A>(arguments)...);
+}
+
+template <class T> bool contains(const std::vector<T> &values, const T &value) {
+    return std::find(values.begin(), values.end(), value) != values.end();
+}
+
 std::vector<std::string> namesIn(const std::filesystem::path &folder) {
     std::vector<std::string> names;
     for (const auto &entry : std::filesystem::directory_iterator(folder))
@@ -70,19 +78,14 @@ class IndexDownloads : public ::testing::Test {
     DownloadServer server;
     test::TempDir dir;
     std::vector<std::shared_ptr<test::FakeTitledCheckBox>> boxes;
-    std::shared_ptr<test::FakeCheckBoxContainer> series4100 =
-        std::make_shared<test::FakeCheckBoxContainer>();
-    std::shared_ptr<test::FakeCheckBoxContainer> series4200 =
-        std::make_shared<test::FakeCheckBoxContainer>();
-    std::shared_ptr<test::FakeControl> goButton =
-        std::make_shared<test::FakeControl>("go", nullptr);
-    std::shared_ptr<test::FakeControl> abortButton =
-        std::make_shared<test::FakeControl>("abort", nullptr, false);
-    std::shared_ptr<test::FakeLevelIndicator> queueIndicator =
-        std::make_shared<test::FakeLevelIndicator>();
-    std::shared_ptr<test::FakeLevelIndicator> fileIndicator =
-        std::make_shared<test::FakeLevelIndicator>();
-    std::shared_ptr<test::FakeTextField> statusText = std::make_shared<test::FakeTextField>();
+    std::shared_ptr<test::FakeCheckBoxContainer> series4100 = make<test::FakeCheckBoxContainer>(),
+                                                 series4200 = make<test::FakeCheckBoxContainer>();
+    std::shared_ptr<test::FakeControl> goButton = make<test::FakeControl>("go", nullptr),
+                                       abortButton =
+                                           make<test::FakeControl>("abort", nullptr, false);
+    std::shared_ptr<test::FakeLevelIndicator> queueIndicator = make<test::FakeLevelIndicator>(),
+                                              fileIndicator = make<test::FakeLevelIndicator>();
+    std::shared_ptr<test::FakeTextField> statusText = make<test::FakeTextField>();
     std::shared_ptr<IndexManagerDelegate> manager;
 };
 
@@ -103,14 +106,10 @@ TEST_F(IndexDownloads, FetchesEachTickedFileFromItsSeriesDirectoryInTurn) {
     EXPECT_EQ(readFile(dir / "index-4218.fits"), "last");
     EXPECT_EQ(namesIn(dir.path()),
               (Names{"index-4118.fits", "index-4119.fits", "index-4218.fits"}));
-    EXPECT_NE(std::find(statusText->texts.begin(), statusText->texts.end(),
-                        "Downloading index-4119.fits (250000 bytes)"),
-              statusText->texts.end());
-    EXPECT_NE(std::find(statusText->texts.begin(), statusText->texts.end(),
-                        "Downloading index-4118.fits (-1 bytes)"),
-              statusText->texts.end());
-    EXPECT_NE(std::find(fileIndicator->values.begin(), fileIndicator->values.end(), 250000),
-              fileIndicator->values.end());
+    EXPECT_TRUE(
+        contains(statusText->texts, std::string("Downloading index-4119.fits (250000 bytes)")));
+    EXPECT_TRUE(contains(statusText->texts, std::string("Downloading index-4118.fits (-1 bytes)")));
+    EXPECT_TRUE(contains(fileIndicator->values, 250000.0));
     EXPECT_EQ(queueIndicator->doubleValue(), 3);
     EXPECT_FALSE(abortButton->isEnabled());
     EXPECT_EQ(manager->checkIndexesAtLaunch(), 3u);

@@ -73,6 +73,15 @@ class IndexManagerTest : public ::testing::Test {
         ADD_FAILURE() << title;
         return nullptr;
     }
+    void tick(std::initializer_list<const char *> titles) {
+        for (const char *title : titles)
+            box(title)->setState(CheckBox::on);
+    }
+    // The run is over: go can be pressed again, abort cannot.
+    void expectIdle() const {
+        EXPECT_TRUE(goButton->isEnabled());
+        EXPECT_FALSE(abortButton->isEnabled());
+    }
     void present(const std::string &name) { writeFile(dir / name, "stars"); }
     // The current download's callbacks as its task would send them, then the main queue.
     void deliver(const std::string &length, std::initializer_list<std::uint64_t> blocks) {
@@ -175,15 +184,12 @@ TEST_F(IndexManagerTest, UntickedPresentFilesGoToTheTrashAndMixedBoxesStayAsThey
     EXPECT_TRUE(std::filesystem::exists(dir / "index-4207-03.fits"));
     EXPECT_TRUE(started.empty());
     EXPECT_EQ(queueIndicator->maxValue(), 33);
-    EXPECT_TRUE(goButton->isEnabled());
-    EXPECT_FALSE(abortButton->isEnabled());
+    expectIdle();
     EXPECT_EQ(box("index-4119.fits")->state(), CheckBox::off);
 }
 
 TEST_F(IndexManagerTest, DownloadsTickedMissingFilesOneAtATime4100SeriesFirst) {
-    box("index-4219.fits")->setState(CheckBox::on);
-    box("index-4118.fits")->setState(CheckBox::on);
-    box("index-4110.fits")->setState(CheckBox::on);
+    tick({"index-4219.fits", "index-4118.fits", "index-4110.fits"});
     manager->go();
 
     EXPECT_EQ(urls(), (Names{"http://server/4100/index-4118.fits"}));
@@ -215,8 +221,7 @@ TEST_F(IndexManagerTest, DownloadsTickedMissingFilesOneAtATime4100SeriesFirst) {
                      "http://server/4200/index-4219.fits"}));
     EXPECT_EQ(queueIndicator->values, (std::vector<double>{0, 1, 2, 3}));
     EXPECT_EQ(statusText->stringValue(), "Done");
-    EXPECT_TRUE(goButton->isEnabled());
-    EXPECT_FALSE(abortButton->isEnabled());
+    expectIdle();
     EXPECT_FALSE(manager->download());
 }
 
@@ -234,15 +239,13 @@ TEST_F(IndexManagerTest, TickedBoxQueuesOnlyItsMissingFilesFromItsSeries) {
 }
 
 TEST_F(IndexManagerTest, AFailedOrRefusedDownloadEndsTheRunAndTheNextGoStartsAfresh) {
-    box("index-4119.fits")->setState(CheckBox::on);
-    box("index-4118.fits")->setState(CheckBox::on);
+    tick({"index-4119.fits", "index-4118.fits"});
     manager->go();
     deliver("100", {10});
     manager->downloadDidFailWithError(*started[0], {"connection reset"});
     mainQueue().drain();
     EXPECT_EQ(statusText->stringValue(), "Downloading index-4119.fits (100 bytes) - failed");
-    EXPECT_TRUE(goButton->isEnabled());
-    EXPECT_FALSE(abortButton->isEnabled());
+    expectIdle();
     EXPECT_EQ(started.size(), 1u);
     EXPECT_EQ(manager->queue(), (std::deque<std::string>{"index-4118.fits"}));
 
@@ -256,14 +259,12 @@ TEST_F(IndexManagerTest, AFailedOrRefusedDownloadEndsTheRunAndTheNextGoStartsAfr
     refuse = true;
     manager->go();
     EXPECT_EQ(statusText->stringValue(), "Failed to download index-4119.fits");
-    EXPECT_TRUE(goButton->isEnabled());
-    EXPECT_FALSE(abortButton->isEnabled());
+    expectIdle();
     EXPECT_EQ(manager->queue(), (std::deque<std::string>{"index-4118.fits"}));
 }
 
 TEST_F(IndexManagerTest, AbortCancelsAndLateCallbacksChangeNothing) {
-    box("index-4119.fits")->setState(CheckBox::on);
-    box("index-4118.fits")->setState(CheckBox::on);
+    tick({"index-4119.fits", "index-4118.fits"});
     manager->go();
     auto first = started[0];
     manager->downloadDidBegin(*first);
@@ -273,8 +274,7 @@ TEST_F(IndexManagerTest, AbortCancelsAndLateCallbacksChangeNothing) {
     EXPECT_TRUE(first->cancelled);
     EXPECT_TRUE(manager->queue().empty());
     EXPECT_EQ(statusText->stringValue(), "Aborted");
-    EXPECT_TRUE(goButton->isEnabled());
-    EXPECT_FALSE(abortButton->isEnabled());
+    expectIdle();
     EXPECT_EQ(queueIndicator->doubleValue(), 0);
 
     manager->downloadDidFinish(*first);

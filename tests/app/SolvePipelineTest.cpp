@@ -7,7 +7,6 @@
 namespace quintarvel {
 namespace {
 
-using pipeline::Arguments;
 using pipeline::WorkingNames;
 
 TEST(SolvePipeline, ConfigurationListsThePresentIndexFilesInTableOrderWhenAscii) {
@@ -43,18 +42,6 @@ TEST(SolvePipeline, WorkingNamesComeFromASignedDecimalFnv1aOfThePath) {
     EXPECT_EQ(WorkingNames{b}.createdFiles(false), created);
     created.emplace_back(b + ".fits");
     EXPECT_EQ(WorkingNames{b}.createdFiles(true), created);
-}
-
-TEST(SolvePipeline, CommandLinesArgumentForArgument) {
-    const WorkingNames b{"/t/7"};
-    EXPECT_EQ(pipeline::image2xyArguments({"-d", "2"}, b, "/d/m.fits"),
-              (Arguments{"-O", "-d", "2", "-o", "/t/7.xy", "/d/m.fits"}));
-    EXPECT_EQ(pipeline::solveFieldArguments({"--ra", "10"}, b, "/s/q.cfg"),
-              (Arguments{"--overwrite", "--no-plots", "--no-remove-lines", "--no-verify-uniformize",
-                         "--sort-column", "FLUX", "--uniformize", "0", "--ra", "10", "--axy",
-                         "/t/7.axy", "--config", "/s/q.cfg", "/t/7.xy"}));
-    EXPECT_EQ(pipeline::newWcsArguments("/d/m.fits", "/o/m_wcs.fits", b),
-              (Arguments{"-d", "-i", "/d/m.fits", "-o", "/o/m_wcs.fits", "-w", "/t/7.wcs"}));
 }
 
 TEST(SolvePipeline, DoneMessageRoundsToHundredthsHalvesAwayFromZero) {

@@ -63,61 +63,54 @@ class SolverDelegateRunTest : public ::testing::Test, protected test::SolverFixt
     }
 };
 
-TEST_F(SolverDelegateRunTest, ResultLinesSetTheResultsAndShowGreen) {
-    runWcsinfo("ra_center   123.5\n"
-               "dec_center -45.25 7\n"
-               "orientation 0x1p3\n"
-               "pixscale +1.5e1\n"
-               "parity 0.5\n"
-               "Field size: 3 x 2 degrees\n"
-               "Field center: (RA,Dec) = (1, 2) deg.\n"
-               "ra_center_note 9\n");
-    EXPECT_EQ(solver->raCenter(), 123.5);
-    EXPECT_EQ(solver->decCenter(), -45.25); // the second piece; later ones are ignored
-    EXPECT_EQ(solver->orientation(), 8.0);
-    EXPECT_EQ(solver->pixelScale(), 15.0);
-    EXPECT_EQ(solver->parity(), 1);
-    for (const char *line :
-         {"ra_center   123.5", "dec_center -45.25 7", "orientation 0x1p3", "pixscale +1.5e1",
-          "parity 0.5", "Field size: 3 x 2 degrees", "Field center: (RA,Dec) = (1, 2) deg."})
-        EXPECT_EQ(colorOf(line), successColor()) << line;
-    EXPECT_TRUE(colorOf("ra_center_note 9")->isControlText);
-    EXPECT_LT(positionOf("ra_center   123.5"), positionOf("ra_center_note 9"));
-}
-
-TEST_F(SolverDelegateRunTest, ValuesThatAreNoNumberClearTheFieldAndParityHasItsOwnRule) {
-    solver->setRaCenter(1);
-    solver->setDecCenter(1);
-    solver->setOrientation(1);
-    solver->setPixelScale(1);
-    runWcsinfo("ra_center 12,5\ndec_center 123.5x\norientation \npixscale\t2\n");
-    EXPECT_EQ(solver->raCenter(), std::nullopt);
-    EXPECT_EQ(solver->decCenter(), std::nullopt);
-    EXPECT_EQ(solver->orientation(), std::nullopt); // no second piece
-    EXPECT_EQ(solver->pixelScale(), 1.0);           // a tab matches no prefix
-    EXPECT_EQ(colorOf("ra_center 12,5"), successColor());
-    EXPECT_TRUE(colorOf("pixscale\t2")->isControlText);
-
-    // White space inside the piece, a carriage return included, makes it no number.
-    runWcsinfo("ra_center 5\r\ndec_center 5\v\npixscale -INFINITY\norientation NaN\n");
-    EXPECT_EQ(solver->raCenter(), std::nullopt);
-    EXPECT_EQ(solver->decCenter(), std::nullopt);
-    EXPECT_EQ(solver->pixelScale(), -INFINITY);
+TEST_F(SolverDelegateRunTest, ResultLinesShowGreenAndSetTheirFieldOrClearItWhenNoNumber) {
+    using Field = std::optional<double> (SolverDelegate::*)() const;
+    const Field ra = &SolverDelegate::raCenter, dec = &SolverDelegate::decCenter,
+                turn = &SolverDelegate::orientation, scale = &SolverDelegate::pixelScale;
+    const std::tuple<const char *, Field, std::optional<double>, bool> cases[] = {
+        {"ra_center   123.5", ra, 123.5, true},
+        {"dec_center -45.25 7", dec, -45.25, true}, // the second piece; later ones ignored
+        {"orientation 0x1p3", turn, 8, true},
+        {"pixscale +1.5e1", scale, 15, true},
+        {"pixscale -INFINITY", scale, -INFINITY, true},
+        {"ra_center 12,5", ra, std::nullopt, true},
+        {"dec_center 123.5x", dec, std::nullopt, true},
+        {"orientation ", turn, std::nullopt, true}, // no second piece
+        {"ra_center 5\r", ra, std::nullopt, true},  // white space inside the piece
+        {"dec_center 5\v", dec, std::nullopt, true},
+        {"pixscale\t2", scale, 1, false}, // a tab matches no prefix
+        {"ra_center_note 9", ra, 1, false},
+        {"Field size: 3 x 2 degrees", ra, 1, true},
+        {"Field center: (RA,Dec) = (1, 2) deg.", ra, 1, true},
+    };
+    for (const auto &[line, field, value, green] : cases) {
+        solver->setRaCenter(1);
+        solver->setDecCenter(1);
+        solver->setOrientation(1);
+        solver->setPixelScale(1);
+        logView->lines.clear();
+        runWcsinfo(std::string(line) + "\n");
+        EXPECT_EQ((solver.get()->*field)(), value) << line;
+        EXPECT_EQ(colorOf(line), green ? successColor() : Color::controlText()) << line;
+    }
+    runWcsinfo("orientation NaN\n");
     EXPECT_TRUE(std::isnan(solver->orientation().value_or(0)));
 
     // Parity is 1 for zero or more, 0 below or for nan; no number leaves it.
-    struct Case {
-        const char *line;
-        std::optional<long> before, after;
-    };
-    for (const Case &c :
-         {Case{"parity 0", 0, 1}, Case{"parity 0.5", 0, 1}, Case{"parity -1", 1, 0},
-          Case{"parity nan", 1, 0}, Case{"parity word", 0, 0}, Case{"parity ", 1, 1},
-          Case{"parity 2", std::nullopt, 1}, Case{"parity x", std::nullopt, std::nullopt}}) {
-        solver->setParity(c.before);
-        runWcsinfo(std::string(c.line) + "\n");
-        EXPECT_EQ(solver->parity(), c.after) << c.line;
-        EXPECT_EQ(colorOf(c.line), successColor()) << c.line;
+    const std::tuple<const char *, std::optional<long>, std::optional<long>> parities[] = {
+        {"parity 0", 0, 1},
+        {"parity 0.5", 0, 1},
+        {"parity -1", 1, 0},
+        {"parity nan", 1, 0},
+        {"parity word", 0, 0},
+        {"parity ", 1, 1},
+        {"parity 2", std::nullopt, 1},
+        {"parity x", std::nullopt, std::nullopt}};
+    for (const auto &[line, before, after] : parities) {
+        solver->setParity(before);
+        runWcsinfo(std::string(line) + "\n");
+        EXPECT_EQ(solver->parity(), after) << line;
+        EXPECT_EQ(colorOf(line), successColor()) << line;
     }
 }
 

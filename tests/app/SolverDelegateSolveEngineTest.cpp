@@ -133,6 +133,9 @@ class SolverDelegateSolveEngineTest : public ::testing::Test, protected test::So
         const auto b = pipeline::WorkingNames::forImage(solver->paths().temporaryFolder, image);
         const bool converted = !image.ends_with(".fits");
         const std::string fitsPath = converted ? b.convertedImage() : image;
+        if (converted) {
+            EXPECT_EQ(logged("\nConverting " + image + " to " + fitsPath + "..."), warningColor());
+        }
         EXPECT_EQ(logged("\nimage2xy -O -o " + b.starList() + " " + fitsPath), warningColor());
         EXPECT_EQ(logged("\nwcsinfo " + b.solution()), warningColor());
         EXPECT_TRUE(loggedGreenLineStarting("Field center: (RA,Dec) = ("));

@@ -5,7 +5,6 @@
 #include "platform/Dispatch.h"
 #include "support/PipelineRun.h"
 #include "support/SolverFixture.h"
-#include "support/StarField.h"
 #include "support/TestTrash.h"
 
 #include <gtest/gtest.h>
@@ -119,29 +118,6 @@ TEST_F(SolverDelegateSolveTest, FitsImageIsSolvedInPlaceWithTheFixedCommandLines
     EXPECT_EQ(box->reads, 1);
     EXPECT_TRUE(trash.names().empty());
     EXPECT_TRUE(std::filesystem::exists(b.solution()));
-}
-
-TEST_F(SolverDelegateSolveTest, OtherImagesAreConvertedAndTheBoxSendsEveryWorkingFileToTheTrash) {
-    // A PNG under an upper-case FITS suffix is no FITS file to the pipeline.
-    const std::string png = (dir / "frame.FITS").string();
-    test::StarField({.width = 40, .height = 30}, {}).writePNG(png);
-    box->setState(CheckBox::on);
-    test::processAndDrain(solver, png);
-
-    const auto b = names(png);
-    EXPECT_EQ(logged("\nConverting " + png + " to " + b.convertedImage() + "..."), warningColor());
-    ASSERT_EQ(engineRuns().size(), 3u);
-    EXPECT_EQ(engineRuns()[0].back(), b.convertedImage());
-    EXPECT_EQ(solver->status(), "done");
-    std::vector<std::string> expected;
-    for (const auto &file : b.createdFiles(true)) {
-        expected.push_back(file.filename().string());
-        EXPECT_FALSE(std::filesystem::exists(file)) << file;
-        EXPECT_EQ(trash.originalPath(expected.back()), file.string());
-    }
-    std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(trash.names(), expected);
-    EXPECT_TRUE(std::filesystem::exists(png));
 }
 
 TEST_F(SolverDelegateSolveTest, AFailingEngineRunStopsThereKeepsTheResultsAndStillCleansUp) {
