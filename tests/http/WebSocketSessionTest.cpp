@@ -27,7 +27,6 @@ struct Outcome {
 
 struct Options {
     bool text = true;
-    bool binary = true;
     std::size_t maxMessageLength = WebSocketSession::defaultMaxMessageLength;
 };
 
@@ -42,11 +41,9 @@ Outcome runSession(const std::string &clientBytes, Options options = {}) {
     WebSocketSession::Callbacks callbacks;
     if (options.text)
         callbacks.text = [&](const auto &, const std::string &t) { events.push_back("text:" + t); };
-    if (options.binary) {
-        callbacks.binary = [&](const auto &, const Bytes &b) {
-            events.push_back("binary:" + std::string(b.begin(), b.end()));
-        };
-    }
+    callbacks.binary = [&](const auto &, const Bytes &b) {
+        events.push_back("binary:" + std::string(b.begin(), b.end()));
+    };
     callbacks.pong = [&](const auto &, const Bytes &b) {
         events.push_back("pong:" + std::string(b.begin(), b.end()));
     };
