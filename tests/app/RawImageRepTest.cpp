@@ -1,6 +1,5 @@
 #include "app/RawImageRep.h"
 
-#include "platform/Image.h"
 #include "support/ImageFiles.h"
 
 #include <gtest/gtest.h>
@@ -65,15 +64,6 @@ TEST(RawImageRep, LooksAtThreeBytesButRefusesWhatItCannotHold) {
         EXPECT_FALSE(RawImageRep::initWithData(bytes(container))) << container.size();
         EXPECT_TRUE(RawImageRep::imageRepsWithData(bytes(container)).empty());
     }
-}
-
-TEST(RawImageRep, RegisteredItIsAskedBeforeTheBuiltInDecoders) {
-    registerImageRepClass(RawImageRep::imageRepClass());
-    auto image = Image::initWithData(bytes(rawContainer("RAW1", 1, 1, "\x2A")));
-    unregisterImageRepClass(RawImageRep::imageRepClass().name);
-    ASSERT_TRUE(image);
-    EXPECT_EQ(image->representations().front()->bitmapData()[0], 42);
-    EXPECT_FALSE(Image::initWithData(bytes(rawContainer("RAW1", 1, 1, "\x2A"))));
 }
 
 } // namespace

@@ -103,11 +103,8 @@ class SolverDelegateSolveEngineTest : public ::testing::Test, protected test::So
     }
     ~SolverDelegateSolveEngineTest() override { trash.empty(); }
 
-    std::optional<Color> logged(const std::string &text) const {
-        for (const auto &[line, color] : logView->lines)
-            if (line == text + "\n")
-                return color;
-        return std::nullopt;
+    bool logged(const std::string &line) const {
+        return logView->text().find(line + "\n") != std::string::npos;
     }
     bool loggedGreenLineStarting(const std::string &prefix) const {
         for (const auto &[line, color] : logView->lines)
@@ -134,10 +131,10 @@ class SolverDelegateSolveEngineTest : public ::testing::Test, protected test::So
         const bool converted = !image.ends_with(".fits");
         const std::string fitsPath = converted ? b.convertedImage() : image;
         if (converted) {
-            EXPECT_EQ(logged("\nConverting " + image + " to " + fitsPath + "..."), warningColor());
+            EXPECT_TRUE(logged("\nConverting " + image + " to " + fitsPath + "..."));
         }
-        EXPECT_EQ(logged("\nimage2xy -O -o " + b.starList() + " " + fitsPath), warningColor());
-        EXPECT_EQ(logged("\nwcsinfo " + b.solution()), warningColor());
+        EXPECT_TRUE(logged("\nimage2xy -O -o " + b.starList() + " " + fitsPath));
+        EXPECT_TRUE(logged("\nwcsinfo " + b.solution()));
         EXPECT_TRUE(loggedGreenLineStarting("Field center: (RA,Dec) = ("));
         for (const char *result :
              {"ra_center ", "dec_center ", "orientation ", "pixscale ", "parity "})
@@ -222,7 +219,7 @@ TEST_F(SolverDelegateSolveEngineTest, SolveFieldKilledMidRunEndsFailed) {
             }
         });
     EXPECT_TRUE(aborted);
-    EXPECT_EQ(logged("solve-field aborted"), errorColor());
+    EXPECT_TRUE(logged("\nsolve-field aborted"));
     EXPECT_EQ(solver->status(), "failed");
     EXPECT_EQ(logView->lines.back().first, "\nFailed to solve file\n");
 }

@@ -15,36 +15,25 @@ using test::ControlJournal;
 
 class SolverDelegateTest : public ::testing::Test, protected test::SolverFixture {};
 
-TEST_F(SolverDelegateTest, LogAppendsALineInItsColourOnTheMainQueueOnly) {
+TEST_F(SolverDelegateTest, StatusCallsLogInTheirColourInOrderOnTheMainQueueOnly) {
     EXPECT_EQ(solver->status(), "ready");
     EXPECT_FALSE(solver->raCenter() || solver->parity() || solver->task());
-    solver->log("plain");
-    solver->log("two\nlines\n", errorColor());
-    EXPECT_TRUE(logView->lines.empty()); // nothing happens before the main queue runs
-    drainMainQueue();
-    ASSERT_EQ(logView->lines.size(), 2u);
-    EXPECT_EQ(logView->lines[0].first, "plain\n");
-    EXPECT_TRUE(logView->lines[0].second.isControlText);
-    EXPECT_EQ(logView->lines[1].first, "two\nlines\n\n");
-    EXPECT_EQ(logView->lines[1].second, errorColor());
-    EXPECT_EQ(logView->scrolls, 2);
-}
-
-TEST_F(SolverDelegateTest, StatusCallsLogInTheirColourInOrderAndKeepMessagesOnOneLine) {
     solver->busy("\nimage2xy -O x.fits");
     solver->log("simplexy: found 3 sources.");
     solver->busy(); // keeps the message, logs nothing
     solver->failed("\nFailed to solve file");
     solver->done("a\nb\r\nc\n");
+    EXPECT_TRUE(logView->lines.empty()); // nothing happens before the main queue runs
     drainMainQueue();
     EXPECT_EQ(solver->status(), "done");
-    EXPECT_EQ(solver->message(), "ab\rc");
+    EXPECT_EQ(solver->message(), "ab\rc"); // without line feeds
     const std::vector<std::pair<std::string, Color>> expected{
         {"\nimage2xy -O x.fits\n", warningColor()},
         {"simplexy: found 3 sources.\n", Color::controlText()},
         {"\nFailed to solve file\n", errorColor()},
         {"a\nb\r\nc\n\n", successColor()}};
     EXPECT_EQ(logView->lines, expected);
+    EXPECT_EQ(logView->scrolls, 4);
 
     solver->failed("\nFailed to solve file");
     solver->busy();

