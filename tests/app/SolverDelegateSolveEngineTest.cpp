@@ -38,11 +38,10 @@ struct GeneratedImages {
             indexFiles.push_back(test::tycho2IndexFile(n));
         const auto stars = test::catalogStars(chosenRa, chosenDec, 6, indexFiles,
                                               QUINTARVEL_LIBEXEC_DIR "/query-starkd");
-        test::StarFieldOptions options;
-        options.raCenter = chosenRa;
-        options.decCenter = chosenDec;
-        options.pixelScale = chosenScale;
-        options.rotation = chosenRotation;
+        const test::StarFieldOptions options{.raCenter = chosenRa,
+                                             .decCenter = chosenDec,
+                                             .pixelScale = chosenScale,
+                                             .rotation = chosenRotation};
         const test::StarField field(options, stars);
         field.writeFITS(fits);
         field.writePNG(png);
