@@ -21,14 +21,15 @@ class UserDefaultsTest : public ::testing::Test {
 
 TEST_F(UserDefaultsTest, ValuesReachTheStandardFileAndComeBackInANewProcess) {
     setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
-    const auto defaults = UserDefaults::standard();
-    ASSERT_EQ(defaults->file(), file());
-    EXPECT_EQ(UserDefaults::standard(), defaults);
-    EXPECT_FALSE(defaults->boolForKey("writeWCSHeaders")); // never stored
-    EXPECT_FALSE(std::filesystem::exists(file()));         // reading writes nothing
+    EXPECT_EQ(UserDefaults::standard()->file(), file());
+    EXPECT_EQ(UserDefaults::standard(), UserDefaults::standard());
 
-    EXPECT_TRUE(defaults->setBool(true, "removeCreatedFiles"));
-    EXPECT_TRUE(defaults->setBool(false, "writeWCSHeaders"));
+    UserDefaults defaults(file());
+    EXPECT_FALSE(defaults.boolForKey("writeWCSHeaders")); // never stored
+    EXPECT_FALSE(std::filesystem::exists(file()));        // reading writes nothing
+
+    EXPECT_TRUE(defaults.setBool(true, "removeCreatedFiles"));
+    EXPECT_TRUE(defaults.setBool(false, "writeWCSHeaders"));
     EXPECT_EQ(stored(), (json{{"removeCreatedFiles", true}, {"writeWCSHeaders", false}}));
     UserDefaults again(file());
     EXPECT_TRUE(again.boolForKey("removeCreatedFiles"));
