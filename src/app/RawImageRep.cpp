@@ -1,6 +1,8 @@
 #include "app/RawImageRep.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <iterator>
 
 namespace quintarvel {
 
@@ -41,29 +43,23 @@ std::shared_ptr<RawImageRep> RawImageRep::initWithData(const ImageData &data) {
     Layout layout;
     layout.pixelsWide = littleEndian32(p + 4);
     layout.pixelsHigh = littleEndian32(p + 8);
-    int bytesPerPixel = 0;
-    switch (littleEndian32(p)) {
-    case magic("RAW1"):
-        layout.bitsPerSample = 8;
-        layout.samplesPerPixel = 1;
-        layout.colorSpace = ColorSpace::white;
-        bytesPerPixel = 1;
-        break;
-    case magic("RAW2"):
-        layout.bitsPerSample = 16;
-        layout.samplesPerPixel = 1;
-        layout.colorSpace = ColorSpace::white;
-        bytesPerPixel = 2;
-        break;
-    case magic("RAW3"):
-        layout.bitsPerSample = 8;
-        layout.samplesPerPixel = 3;
-        layout.colorSpace = ColorSpace::rgb;
-        bytesPerPixel = 3;
-        break;
-    default:
+    struct Kind {
+        std::uint32_t magic;
+        int bitsPerSample, samplesPerPixel;
+        ColorSpace colorSpace;
+    };
+    static constexpr Kind kinds[] = {{magic("RAW1"), 8, 1, ColorSpace::white},
+                                     {magic("RAW2"), 16, 1, ColorSpace::white},
+                                     {magic("RAW3"), 8, 3, ColorSpace::rgb}};
+    const std::uint32_t found = littleEndian32(p);
+    const Kind *kind = std::find_if(std::begin(kinds), std::end(kinds),
+                                    [found](const Kind &k) { return k.magic == found; });
+    if (kind == std::end(kinds))
         return nullptr;
-    }
+    layout.bitsPerSample = kind->bitsPerSample;
+    layout.samplesPerPixel = kind->samplesPerPixel;
+    layout.colorSpace = kind->colorSpace;
+    const int bytesPerPixel = layout.bitsPerPixel() / 8;
     // At most 3 × (2^32 - 1): no overflow in 64 bits. The row count against the bytes present
     // is checked by `accepts` with a division, so nothing overflows there either.
     layout.bytesPerRow = layout.pixelsWide * bytesPerPixel;

@@ -2,8 +2,7 @@
 
 #include "platform/Dispatch.h"
 #include "support/DownloadServer.h"
-#include "support/FakeFormViews.h"
-#include "support/FakeViews.h"
+#include "support/IndexWindowFakes.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -16,10 +15,6 @@ namespace {
 using test::DownloadServer;
 using test::readFile;
 using Names = std::vector<std::string>;
-
-template <class T, class... A> std::shared_ptr<T> make(A &&...arguments) {
-    return std::make_shared<T>(std::forward<A>(arguments)...);
-}
 
 template <class T> bool contains(const std::vector<T> &values, const T &value) {
     return std::find(values.begin(), values.end(), value) != values.end();
@@ -34,7 +29,7 @@ std::vector<std::string> namesIn(const std::filesystem::path &folder) {
 }
 
 // The index manager downloading from a loopback server into a test folder.
-class IndexDownloads : public ::testing::Test {
+class IndexDownloads : public ::testing::Test, protected test::IndexWindowFakes {
   protected:
     void SetUp() override {
         setenv("no_proxy", "*", 1);
@@ -44,14 +39,7 @@ class IndexDownloads : public ::testing::Test {
             boxes.push_back(series4200->add(title));
         manager = std::make_shared<IndexManagerDelegate>(dir.path(), server.base("/data/4100/"),
                                                          server.base("/data/4200/"));
-        manager->setWindow(std::make_shared<test::FakeWindow>());
-        manager->setSeries4100(series4100);
-        manager->setSeries4200(series4200);
-        manager->setGoButton(goButton);
-        manager->setAbortButton(abortButton);
-        manager->setQueueIndicator(queueIndicator);
-        manager->setFileIndicator(fileIndicator);
-        manager->setStatusText(statusText);
+        connect(*manager);
     }
     void TearDown() override {
         if (manager->download())
@@ -78,14 +66,6 @@ class IndexDownloads : public ::testing::Test {
     DownloadServer server;
     test::TempDir dir;
     std::vector<std::shared_ptr<test::FakeTitledCheckBox>> boxes;
-    std::shared_ptr<test::FakeCheckBoxContainer> series4100 = make<test::FakeCheckBoxContainer>(),
-                                                 series4200 = make<test::FakeCheckBoxContainer>();
-    std::shared_ptr<test::FakeControl> goButton = make<test::FakeControl>("go", nullptr),
-                                       abortButton =
-                                           make<test::FakeControl>("abort", nullptr, false);
-    std::shared_ptr<test::FakeLevelIndicator> queueIndicator = make<test::FakeLevelIndicator>(),
-                                              fileIndicator = make<test::FakeLevelIndicator>();
-    std::shared_ptr<test::FakeTextField> statusText = make<test::FakeTextField>();
     std::shared_ptr<IndexManagerDelegate> manager;
 };
 

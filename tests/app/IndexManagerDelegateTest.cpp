@@ -1,8 +1,7 @@
 #include "app/IndexManagerDelegate.h"
 
 #include "platform/Dispatch.h"
-#include "support/FakeFormViews.h"
-#include "support/FakeViews.h"
+#include "support/IndexWindowFakes.h"
 #include "support/TempDir.h"
 #include "support/TestTrash.h"
 
@@ -12,11 +11,9 @@ namespace quintarvel {
 namespace {
 
 using test::FakeCheckBoxContainer;
-using test::FakeControl;
 using test::FakeLevelIndicator;
 using test::FakeTextField;
 using test::FakeTitledCheckBox;
-using test::FakeWindow;
 using test::TestTrash;
 using test::writeFile;
 using Names = std::vector<std::string>;
@@ -38,7 +35,7 @@ class FakeDownload : public URLDownload {
     std::filesystem::path destination;
 };
 
-class IndexManagerTest : public ::testing::Test {
+class IndexManagerTest : public ::testing::Test, protected test::IndexWindowFakes {
   protected:
     void SetUp() override {
         trash.empty();
@@ -50,15 +47,7 @@ class IndexManagerTest : public ::testing::Test {
         for (int n = 4207; n >= 4200; --n)
             series4200->add("index-" + std::to_string(n) + "-*.fits");
 
-        manager->setWindow(window);
-        manager->setSeries4100(series4100);
-        manager->setSeries4200(series4200);
-        manager->setGoButton(goButton);
-        manager->setAbortButton(abortButton);
-        manager->setQueueIndicator(queueIndicator);
-        manager->setFileIndicator(fileIndicator);
-        manager->setStatusText(statusText);
-        abortButton->setEnabled(false);
+        connect(*manager);
     }
     void TearDown() override {
         mainQueue().drain();
@@ -119,15 +108,6 @@ class IndexManagerTest : public ::testing::Test {
             started.push_back(std::make_shared<FakeDownload>(request));
             return started.back();
         });
-
-    std::shared_ptr<FakeWindow> window = std::make_shared<FakeWindow>();
-    std::shared_ptr<FakeCheckBoxContainer> series4100 = std::make_shared<FakeCheckBoxContainer>();
-    std::shared_ptr<FakeCheckBoxContainer> series4200 = std::make_shared<FakeCheckBoxContainer>();
-    std::shared_ptr<FakeControl> goButton = std::make_shared<FakeControl>("go", nullptr);
-    std::shared_ptr<FakeControl> abortButton = std::make_shared<FakeControl>("abort", nullptr);
-    std::shared_ptr<FakeLevelIndicator> queueIndicator = std::make_shared<FakeLevelIndicator>();
-    std::shared_ptr<FakeLevelIndicator> fileIndicator = std::make_shared<FakeLevelIndicator>();
-    std::shared_ptr<FakeTextField> statusText = std::make_shared<FakeTextField>();
 };
 
 TEST_F(IndexManagerTest, AtLaunchOpensOnlyWhenNoIndexFileIsThere) {

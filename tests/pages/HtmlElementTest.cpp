@@ -1,6 +1,7 @@
 #include "pages/HtmlElement.h"
 
 #include "pages/HtmlBuffers.h"
+#include "support/FreshHtmlThread.h"
 
 #include <gtest/gtest.h>
 
@@ -11,16 +12,7 @@
 namespace quintarvel::html {
 namespace {
 
-// Each test starts with an empty entry and no variable set on the test thread.
-class HtmlElement : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        htmlBuffers().reset();
-        detail::takeVariables();
-    }
-    void TearDown() override { detail::takeVariables(); }
-    static std::string rendered() { return htmlBuffers().text(); }
-};
+class HtmlElement : public test::FreshHtmlThread {};
 
 TEST_F(HtmlElement, AttributesLandOnTheInnermostElementAndInnerHtmlReplacesContent) {
     appendHtml("before");

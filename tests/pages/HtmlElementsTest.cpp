@@ -1,6 +1,7 @@
 #include "pages/HtmlElements.h"
 
 #include "pages/HtmlBuffers.h"
+#include "support/FreshHtmlThread.h"
 
 #include <gtest/gtest.h>
 
@@ -11,15 +12,7 @@
 namespace quintarvel::html {
 namespace {
 
-class HtmlElements : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        htmlBuffers().reset();
-        detail::takeVariables();
-    }
-    void TearDown() override { detail::takeVariables(); }
-    static std::string rendered() { return htmlBuffers().text(); }
-};
+class HtmlElements : public test::FreshHtmlThread {};
 
 // Each function's C++ name, as written, against the tag it renders.
 #define TAG(function) std::pair<std::string, const Element *>(#function, &function)
