@@ -44,7 +44,7 @@ void answer(FileHandle &response, const std::string &line) {
 }
 
 // One request of a client that has opened both pipes. Both are closed by the caller,
-// the response pipe first.
+// the request pipe first.
 void serveRequest(SolverDelegate &solver, FileHandle &request, FileHandle &response) {
     if (!solver.claimSolver()) {
         answer(response, "message: Solver is busy");
@@ -130,8 +130,11 @@ void SolverDelegate::listenForIPCRequests() {
         if (!response)
             break;
         serveRequest(*this, *request, *response);
-        response.reset();
+        // The request end goes first: a client that has read its answer to the end may at
+        // once open "request" for its next request, and while our old reader were still
+        // open that open would succeed against it and the bytes be lost when it closes.
         request.reset();
+        response.reset();
     }
     failed("Failed to create named pipe for interprocess communication");
 }
