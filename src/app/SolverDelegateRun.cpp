@@ -182,7 +182,7 @@ void SolverDelegate::run(const std::string &program, const std::vector<std::stri
     // A failed run stays in `task`; its output end need not stay open with it.
     reading.closeFile();
 
-    ::usleep(100000);
+    // Blocks until the program has exited, however long after its output ended.
     const int status = process->waitUntilExit();
     if (status == 0) {
         busy(program + " done");
