@@ -111,13 +111,16 @@ void IndexManagerDelegate::go(const void *) {
     abortButton_->setEnabled(true);
     queueIndicator_->setMaxValue(static_cast<double>(queue_.size()));
     queueIndicator_->setDoubleValue(0);
+    running_ = true;
     startNextDownload();
 }
 
 void IndexManagerDelegate::setIdle(const std::string &status) {
+    running_ = false;
     statusText_->setStringValue(status);
     goButton_->setEnabled(true);
     abortButton_->setEnabled(false);
+    fileIndicator_->setRunning(false);
 }
 
 void IndexManagerDelegate::startNextDownload() {
@@ -158,8 +161,9 @@ void IndexManagerDelegate::abort(const void *) {
 void IndexManagerDelegate::postForDownload(URLDownload &download, std::function<void()> change) {
     mainQueue().async([self = shared_from_this(), sender = download.weak_from_this(),
                        change = std::move(change)] {
+        // A download that finished just before an abort is not cancelled, but its run is over.
         auto current = sender.lock();
-        if (!current || current != self->download_ || current->isCancelled())
+        if (!self->running_ || !current || current != self->download_ || current->isCancelled())
             return;
         change();
     });
@@ -167,7 +171,10 @@ void IndexManagerDelegate::postForDownload(URLDownload &download, std::function<
 
 void IndexManagerDelegate::downloadDidBegin(URLDownload &download) {
     currentLength_ = 0;
-    postForDownload(download, [this] { fileIndicator_->setDoubleValue(0); });
+    postForDownload(download, [this] {
+        fileIndicator_->setDoubleValue(0);
+        fileIndicator_->setRunning(true);
+    });
 }
 
 void IndexManagerDelegate::downloadDidReceiveResponse(URLDownload &download,
@@ -195,11 +202,7 @@ void IndexManagerDelegate::downloadDidFinish(URLDownload &download) {
 void IndexManagerDelegate::downloadDidFailWithError(URLDownload &download,
                                                     const URLDownloadError &error) {
     systemLog("file failed " + error.localizedDescription);
-    postForDownload(download, [this] {
-        statusText_->setStringValue(statusText_->stringValue() + " - failed");
-        goButton_->setEnabled(true);
-        abortButton_->setEnabled(false);
-    });
+    postForDownload(download, [this] { setIdle(statusText_->stringValue() + " - failed"); });
 }
 
 } // namespace quintarvel

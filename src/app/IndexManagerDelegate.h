@@ -22,8 +22,9 @@ namespace quintarvel {
 //
 // Actions and operations run on the main thread. The download callbacks come on the
 // download's task; they change `currentLength` there and post every window change to the main
-// queue. Posted blocks of a download that is no longer the current one, or that was cancelled,
-// change nothing, so an abort or a new run is never undone by a late callback.
+// queue. Posted blocks of a download that is no longer the current one, that was cancelled or
+// whose run has ended, change nothing, so an abort or a new run is never undone by a late
+// callback.
 // Create it with std::make_shared: downloads hold it weakly, posted blocks strongly.
 class IndexManagerDelegate : public URLDownloadDelegate,
                              public std::enable_shared_from_this<IndexManagerDelegate> {
@@ -109,6 +110,7 @@ class IndexManagerDelegate : public URLDownloadDelegate,
   private:
     // Posts `change` to the main queue, to run only while `download` is the current, live one.
     void postForDownload(URLDownload &download, std::function<void()> change);
+    // Ends the run: the status, go on, abort off, the file bar still.
     void setIdle(const std::string &status);
 
     const std::filesystem::path folder_;
@@ -128,6 +130,7 @@ class IndexManagerDelegate : public URLDownloadDelegate,
     std::deque<std::string> queue_;
     std::atomic<std::int64_t> currentLength_{0};
     std::shared_ptr<URLDownload> download_;
+    bool running_ = false; // from go to Done, a failure or abort; main thread
 };
 
 } // namespace quintarvel

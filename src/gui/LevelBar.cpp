@@ -25,15 +25,20 @@ void LevelBar::setMaxValue(double maxValue) {
     update();
 }
 
+void LevelBar::setRunning(bool running) {
+    running_ = running;
+    update();
+}
+
 void LevelBar::update() {
     if (!bar_)
         return;
-    if (max_ <= 0) {
+    if (max_ <= 0 && running_) {
         bar_->setRange(0, 0);
         return;
     }
     bar_->setRange(0, steps);
-    bar_->setValue(static_cast<int>(std::clamp(value_ / max_, 0.0, 1.0) * steps));
+    bar_->setValue(max_ <= 0 ? 0 : static_cast<int>(std::clamp(value_ / max_, 0.0, 1.0) * steps));
 }
 
 } // namespace quintarvel

@@ -26,7 +26,8 @@ class CheckBoxContainer {
 };
 
 // A bar that shows a value out of a maximum. Both may be set in any order; a maximum of
-// zero or less (an unknown length) shows an indeterminate bar.
+// zero or less (an unknown length) shows an indeterminate bar. That bar moves only while the
+// work it stands for runs, as its owner says; otherwise (and at first) it lies still and empty.
 class LevelIndicator {
   public:
     virtual ~LevelIndicator() = default;
@@ -34,6 +35,7 @@ class LevelIndicator {
     virtual void setDoubleValue(double value) = 0;
     virtual double maxValue() const = 0;
     virtual void setMaxValue(double maxValue) = 0;
+    virtual void setRunning(bool running) = 0;
 };
 
 // A one-line text label.

@@ -27,11 +27,12 @@ class FakeDownload : public URLDownload {
         destination = path;
         allowOverwrite = overwrite;
     }
-    void cancel() override { cancelled = true; }
+    // As a real transfer: once it has ended, a cancel changes nothing.
+    void cancel() override { cancelled = cancelled || !ended; }
     bool isCancelled() const override { return cancelled; }
     void waitUntilDone() override {}
 
-    bool deletes = false, allowOverwrite = false, cancelled = false;
+    bool deletes = false, allowOverwrite = false, cancelled = false, ended = false;
     std::filesystem::path destination;
 };
 
@@ -84,6 +85,7 @@ class IndexManagerTest : public ::testing::Test, protected test::IndexWindowFake
         mainQueue().drain();
     }
     void finish() {
+        started.back()->ended = true;
         manager->downloadDidFinish(*started.back());
         mainQueue().drain();
     }
@@ -272,6 +274,22 @@ TEST_F(IndexManagerTest, AbortCancelsAndLateCallbacksChangeNothing) {
     EXPECT_EQ(started.size(), 2u);
     EXPECT_EQ(statusText->stringValue(), "Downloading index-4119.fits");
     EXPECT_FALSE(goButton->isEnabled());
+}
+
+TEST_F(IndexManagerTest, AbortBetweenOneFileAndTheNextEndsAborted) {
+    tick({"index-4119.fits", "index-4118.fits"});
+    manager->go();
+    deliver("5", {5});
+    // The transfer has ended and its finish is on its way to the main queue when abort comes.
+    started[0]->ended = true;
+    manager->downloadDidFinish(*started[0]);
+    manager->abort();
+    mainQueue().drain();
+    EXPECT_EQ(statusText->stringValue(), "Aborted");
+    EXPECT_EQ(started.size(), 1u);
+    EXPECT_TRUE(manager->queue().empty());
+    EXPECT_EQ(queueIndicator->doubleValue(), 0);
+    expectIdle();
 }
 
 } // namespace

@@ -16,9 +16,14 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTextBlock>
 
+#include <stdexcept>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -99,9 +104,7 @@ class MainWindowIntegrationTest : public ::testing::Test {
         options.solverPaths = SolverPaths{dir / "support", dir / "support" / "quintarvel-0.cfg",
                                           (dir / "tmp").string() + "/", dir / "engine"};
         options.legacyFolder = dir / "legacy";
-        options.startDownload = [](const URLRequest &, std::weak_ptr<URLDownloadDelegate>) {
-            return nullptr; // no network here
-        };
+        options.startDownload = startDownload;
         options.userDefaults = std::make_shared<UserDefaults>(defaultsFile());
         options.openPanels = panels.openPanels();
         options.savePanels = panels.savePanels();
@@ -137,6 +140,33 @@ class MainWindowIntegrationTest : public ::testing::Test {
     test::TempDir dir;
     test::FakePanels panels;
     std::unique_ptr<MainInterface> interface;
+    IndexManagerDelegate::DownloadStarter startDownload = [](const URLRequest &,
+                                                             std::weak_ptr<URLDownloadDelegate>) {
+        return nullptr; // no network here
+    };
+};
+
+// A loopback port where every connection is refused: bound, never listening.
+class RefusingPort {
+  public:
+    RefusingPort() : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (fd_ == -1 || ::bind(fd_, reinterpret_cast<sockaddr *>(&address), length) != 0 ||
+            ::getsockname(fd_, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+            throw std::runtime_error("cannot bind a loopback port");
+        port_ = ntohs(address.sin_port);
+    }
+    ~RefusingPort() { ::close(fd_); }
+    RefusingPort(const RefusingPort &) = delete;
+    RefusingPort &operator=(const RefusingPort &) = delete;
+    std::uint16_t port() const { return port_; }
+
+  private:
+    int fd_;
+    std::uint16_t port_ = 0;
 };
 
 TEST_F(MainWindowIntegrationTest, LaunchLogsTheVersionsAndRestoresTheStoredBoxes) {
@@ -235,6 +265,36 @@ TEST_F(MainWindowIntegrationTest, TheIndexWindowOpensWithoutIndexFilesAndRunsFro
     EXPECT_TRUE(index.goButton()->isEnabled());
     EXPECT_FALSE(index.abortButton()->isEnabled());
     screenshot(index, "index-window.png");
+}
+
+TEST_F(MainWindowIntegrationTest, AFailedDownloadLeavesNoBusyBarAndLogsTheTransferError) {
+    RefusingPort refusing;
+    startDownload = [base = "http://127.0.0.1:" + std::to_string(refusing.port()) + "/"](
+                        const URLRequest &request, std::weak_ptr<URLDownloadDelegate> delegate) {
+        URLRequest local = request;
+        local.url = base + request.url.substr(request.url.rfind('/') + 1);
+        return URLDownload::start(local, std::move(delegate));
+    };
+    load();
+    auto &index = interface->indexWindow();
+    index.series4100().front()->click();
+    ::testing::internal::CaptureStderr();
+    index.goButton()->click();
+    const bool ended = test::runEventsUntil([&] { return index.goButton()->isEnabled(); });
+    const std::string systemLog = ::testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(index.statusText()->text().toStdString(), "Downloading index-4119.fits - failed");
+    EXPECT_FALSE(index.abortButton()->isEnabled());
+    // Nothing runs: the current file's bar lies still and empty. The files bar still counts
+    // the file started, and the box stays as the user ticked it.
+    EXPECT_GT(index.fileIndicator()->maximum(), 0);
+    EXPECT_EQ(index.fileIndicator()->value(), index.fileIndicator()->minimum());
+    EXPECT_EQ(index.queueIndicator()->value(), index.queueIndicator()->maximum());
+    EXPECT_EQ(index.series4100().front()->checkState(), Qt::Checked);
+    EXPECT_NE(systemLog.find("file failed Failed to connect to 127.0.0.1 port " +
+                             std::to_string(refusing.port())),
+              std::string::npos)
+        << systemLog;
 }
 
 TEST_F(MainWindowIntegrationTest, AMixedIndexBoxNeverStaysMixedAndAPresentFileKeepsTheWindowShut) {

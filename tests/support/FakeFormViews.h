@@ -52,7 +52,9 @@ class FakeLevelIndicator : public LevelIndicator {
     }
     double maxValue() const override { return max_; }
     void setMaxValue(double maxValue) override { max_ = maxValue; }
+    void setRunning(bool r) override { running = r; }
     std::vector<double> values; // every value set, in order
+    bool running = false;
 
   private:
     double value_ = 0, max_ = 0;
