@@ -29,13 +29,6 @@ std::optional<Image> loadImage(const std::string &path) {
     return Image::initWithData(*data);
 }
 
-bool isAscii(const std::string &text) {
-    for (const char c : text)
-        if (c == '\0' || static_cast<unsigned char>(c) > 0x7F)
-            return false;
-    return true;
-}
-
 std::uint16_t sample16(const std::uint8_t *p) {
     std::uint16_t v;
     std::memcpy(&v, p, 2);
@@ -102,8 +95,9 @@ bool convertImageToFITS(const std::string &imagePath, const std::string &fitsPat
         convertRow(bitmap.bitmapData() + row * bitmap.bytesPerRow(), buffer.get() + index, width,
                    bitmap.bitsPerPixel());
 
-    // CFITSIO takes a NUL-terminated ASCII path.
-    if (!isAscii(fitsPath))
+    // CFITSIO takes the path's bytes up to a NUL, whatever their encoding; a path holding a NUL
+    // would name another file.
+    if (fitsPath.find('\0') != std::string::npos)
         return false;
     int status = 0;
     int exists = 0;

@@ -14,7 +14,7 @@ namespace quintarvel {
 //
 // True once the file has been written completely. False, with nothing written, when the image
 // cannot be decoded, has another pixel layout, is larger than width × height × 2 < 2^31
-// allows, or when the output path is not ASCII. False too when the file cannot be created or
+// allows, or when the output path holds a NUL. False too when the file cannot be created or
 // written; an existing file at the output path is replaced, and a partly written one is removed.
 // Stateless; may run on any thread, several at once for different output paths.
 bool convertImageToFITS(const std::string &imagePath, const std::string &fitsPath);

@@ -28,13 +28,6 @@ std::string configurationText(const std::filesystem::path &supportFolder) {
     return text;
 }
 
-bool isAscii(std::string_view text) {
-    for (unsigned char c : text)
-        if (c >= 0x80)
-            return false;
-    return true;
-}
-
 bool isFITSPath(std::string_view imagePath) {
     return imagePath.ends_with(".fit") || imagePath.ends_with(".fits");
 }

@@ -13,11 +13,8 @@ namespace quintarvel::pipeline {
 // the index file table that exists in the support folder (links followed): keys in the
 // order the table is built in (index-4219.fits … index-4200-*.fits, index-4119.fits …
 // index-4107.fits, which is their descending text order), names in their listed order.
-// Every line ends in a line feed.
+// Every line ends in a line feed. The engine reads the file as UTF-8, as it reads its paths.
 std::string configurationText(const std::filesystem::path &supportFolder);
-
-// True when every byte is 7-bit ASCII.
-bool isAscii(std::string_view text);
 
 // The image is solved as it is when its path ends in ".fit" or ".fits" (those letters
 // exactly); anything else is converted first.

@@ -5,6 +5,8 @@
 #include "app/SolvePipeline.h"
 #include "platform/AtomicFile.h"
 #include "platform/Dispatch.h"
+#include "platform/SystemLog.h"
+#include "platform/Utf8.h"
 #include "platform/Workspace.h"
 
 #include <chrono>
@@ -40,11 +42,14 @@ void SolverDelegate::processImage(
     const std::optional<std::vector<std::string>> &solveFieldOptions) {
     busy();
 
-    // A text the engine could not read as ASCII is not written: the engine then reads the
-    // file an earlier solve left.
+    // The engine reads the file as UTF-8; a folder name that is not UTF-8 has no place in it.
     const std::string configuration = pipeline::configurationText(paths_.supportFolder);
-    if (pipeline::isAscii(configuration) &&
-        !writeFileAtomically(paths_.configurationFile, configuration)) {
+    if (!isValidUtf8(configuration)) {
+        failed("\nFailed to create configuration file: the support folder's path " +
+               validUtf8(paths_.supportFolder.string()) + " is not valid UTF-8");
+        return;
+    }
+    if (!writeFileAtomically(paths_.configurationFile, configuration)) {
         failed("\nFailed to create configuration file");
         return;
     }
@@ -96,8 +101,11 @@ void SolverDelegate::processImage(
     const int removeFiles = mainQueue().syncResult([self = shared_from_this()] {
         return self->removeFilesButton_ ? self->removeFilesButton_->state() : CheckBox::off;
     });
+    // They are the solve's own files: where the Trash refuses them, they are deleted.
     if (removeFiles == CheckBox::on)
-        workspace::recycle(names.createdFiles(converted));
+        if (auto reason = workspace::recycleOrDelete(names.createdFiles(converted)))
+            systemLog("Working files " + names.base +
+                      ".* deleted, not moved to the Trash: " + *reason);
 }
 
 } // namespace quintarvel

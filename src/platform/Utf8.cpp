@@ -46,6 +46,13 @@ bool isValidUtf8(std::string_view bytes) {
     return true;
 }
 
+std::string validUtf8(std::string_view bytes) {
+    gchar *valid = g_utf8_make_valid(bytes.data(), static_cast<gssize>(bytes.size()));
+    std::string result(valid);
+    g_free(valid);
+    return result;
+}
+
 std::string lowercasedNormalized(std::string_view utf8) {
     gchar *lower = g_utf8_strdown(utf8.data(), static_cast<gssize>(utf8.size()));
     gchar *normal = g_utf8_normalize(lower, -1, G_NORMALIZE_NFC);

@@ -168,17 +168,57 @@ TEST_F(SolverDelegateSolveTest, UnwritableConfigurationOrFailedConversionEndsBef
     EXPECT_EQ(box->reads, 0); // no clean-up
 }
 
-TEST_F(SolverDelegateSolveTest, ConfigurationThatIsNotAsciiIsNotWrittenAndTheSolveGoesOn) {
+TEST_F(SolverDelegateSolveTest, ConfigurationIsUtf8AndAFolderThatIsNotFailsTheSolveSayingWhy) {
     SolverPaths paths = solver->paths();
     paths.supportFolder = dir / "Donn\xc3\xa9"
                                 "es";
+    paths.configurationFile = paths.supportFolder / "quintarvel-0.cfg";
     std::filesystem::create_directory(paths.supportFolder);
-    writeFile(paths.configurationFile, "left by an earlier solve\n");
     writeFile(paths.supportFolder / "solution", solutionLines);
     auto other = std::make_shared<SolverDelegate>(paths);
     test::processAndDrain(other, image);
-    EXPECT_EQ(readFile(paths.configurationFile), "left by an earlier solve\n");
+    EXPECT_EQ(readFile(paths.configurationFile),
+              "cpulimit 300\nadd_path " + paths.supportFolder.string() + "\n");
     EXPECT_EQ(other->status(), "done");
+
+    // Latin-1 bytes: no UTF-8 text can hold them. Nothing runs and nothing is cleaned up.
+    paths.supportFolder = dir / "Donn\xe9"
+                                "es";
+    paths.configurationFile = paths.supportFolder / "quintarvel-0.cfg";
+    std::filesystem::create_directory(paths.supportFolder);
+    other = std::make_shared<SolverDelegate>(paths);
+    other->setLogText(logView);
+    other->setRemoveFilesButton(box);
+    test::processAndDrain(other, image);
+    const std::string why = "\nFailed to create configuration file: the support folder's path " +
+                            (dir / "Donn\xef\xbf\xbd"
+                                   "es")
+                                .string() +
+                            " is not valid UTF-8";
+    EXPECT_EQ(logged(why), errorColor());
+    EXPECT_EQ(other->status(), "failed");
+    EXPECT_EQ(other->message(), why.substr(1));
+    EXPECT_FALSE(std::filesystem::exists(paths.configurationFile));
+    EXPECT_FALSE(std::filesystem::exists(paths.supportFolder / "journal"));
+    EXPECT_EQ(box->reads, 0);
+}
+
+TEST_F(SolverDelegateSolveTest, WorkingFilesTheTrashRefusesAreDeletedWithOneLineSayingSo) {
+    trash.refuse();
+    box->setState(CheckBox::on);
+    ::testing::internal::CaptureStderr();
+    test::processAndDrain(solver, image);
+    const std::string systemLog = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(solver->status(), "done");
+    const auto b = names(image);
+    for (const auto &file : b.createdFiles(false))
+        EXPECT_FALSE(std::filesystem::exists(file)) << file;
+    EXPECT_TRUE(std::filesystem::exists(image));
+    EXPECT_EQ(systemLog.find("Cannot move "), std::string::npos) << systemLog;
+    const std::string line = "Working files " + b.base + ".* deleted, not moved to the Trash: ";
+    const auto at = systemLog.find(line);
+    ASSERT_NE(at, std::string::npos) << systemLog;
+    EXPECT_EQ(systemLog.find(line, at + 1), std::string::npos) << systemLog;
 }
 
 TEST_F(SolverDelegateSolveTest, RequestOptionsGoInPlaceAndTheSamePathGivesTheSameNames) {

@@ -10,14 +10,20 @@ SolverFixture::SolverFixture(std::filesystem::path enginesFolder)
     : solveMenu(std::make_shared<FakeControl>("solveMenu", journal)),
       abortMenu(std::make_shared<FakeControl>("abortMenu", journal)),
       solveButton(std::make_shared<FakeControl>("solveButton", journal)),
-      abortButton(std::make_shared<FakeControl>("abortButton", journal)) {
+      abortButton(std::make_shared<FakeControl>("abortButton", journal)),
+      enginesFolder_(std::move(enginesFolder)) {
+    makeSolver(dir / "support", dir / "tmp");
+}
+
+void SolverFixture::makeSolver(const std::filesystem::path &supportFolder,
+                               const std::filesystem::path &temporaryFolder) {
     SolverPaths paths;
-    paths.supportFolder = dir / "support";
+    paths.supportFolder = supportFolder;
     paths.configurationFile = paths.supportFolder / "quintarvel-0.cfg";
-    paths.temporaryFolder = (dir / "tmp").string() + "/";
-    paths.enginesFolder = std::move(enginesFolder);
+    paths.temporaryFolder = temporaryFolder.string() + "/";
+    paths.enginesFolder = enginesFolder_;
     std::filesystem::create_directories(paths.supportFolder);
-    std::filesystem::create_directories(dir / "tmp");
+    std::filesystem::create_directories(temporaryFolder);
     solver = std::make_shared<SolverDelegate>(paths);
     solver->setWindow(window);
     solver->setLogText(logView);

@@ -16,6 +16,9 @@ struct SolverFixture {
     explicit SolverFixture(std::filesystem::path enginesFolder = QUINTARVEL_LIBEXEC_DIR);
     // Runs the main queue until it is empty.
     void drainMainQueue();
+    // Replaces the solver by one on these folders (made here), wired to the same views.
+    void makeSolver(const std::filesystem::path &supportFolder,
+                    const std::filesystem::path &temporaryFolder);
 
     TempDir dir;
     std::shared_ptr<ControlJournal> journal = std::make_shared<ControlJournal>();
@@ -25,6 +28,9 @@ struct SolverFixture {
     std::shared_ptr<FakeCheckBox> writeWCSHeaders = std::make_shared<FakeCheckBox>();
     std::shared_ptr<FakeWindow> window = std::make_shared<FakeWindow>();
     std::shared_ptr<SolverDelegate> solver;
+
+  private:
+    std::filesystem::path enginesFolder_;
 };
 
 } // namespace quintarvel::test

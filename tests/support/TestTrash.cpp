@@ -66,4 +66,9 @@ void TestTrash::empty() const {
     std::filesystem::remove_all(dataHome_ / "Trash", ec);
 }
 
+void TestTrash::refuse() const {
+    empty();
+    writeFile(dataHome_ / "Trash", "not a folder");
+}
+
 } // namespace quintarvel::test

@@ -26,6 +26,9 @@ class TestTrash {
     std::string originalPath(const std::string &name) const;
     // Removes everything from the Trash.
     void empty() const;
+    // Makes the Trash refuse every file, as GIO refuses one on a "system internal" mount: a
+    // plain file where its folder belongs. empty() lifts it.
+    void refuse() const;
 
   private:
     TestTrash();
