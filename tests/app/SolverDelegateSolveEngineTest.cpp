@@ -183,10 +183,10 @@ TEST_F(SolverDelegateSolveEngineTest, JpegIsConvertedAndSolved) {
     solveTheField(images().jpeg);
 }
 
-// A home such as /home/zoë and a temporary folder with an accent: the configuration file and
+// A home such as /home/björn and a temporary folder with an accent: the configuration file and
 // the converted image live there.
 TEST_F(SolverDelegateSolveEngineTest, PngIsConvertedAndSolvedInFoldersWithAccentedNames) {
-    makeSolver(dir / "zo\xc3\xab" / "support", dir / "caf\xc3\xa9-tmp");
+    makeSolver(dir / "Bj\xc3\xb6rn" / "support", dir / "caf\xc3\xa9-tmp");
     test::linkTycho2IndexFiles(solver->paths().supportFolder);
     solveTheField(images().png);
 }
