@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstdarg>
+#include <cstdio>
 #include <cstring>
 #include <new>
 #include <tiffio.h>
@@ -22,8 +23,10 @@ constexpr tmsize_t maxLibraryAllocation = tmsize_t{1} << 30;
 struct MemoryStream {
     const ImageData &data;
     std::uint64_t position = 0;
-    // Set by every error libtiff reports. It may report a strip or tile as read whole after an
-    // error left part of it unwritten, so a picture read under an error is refused.
+    // Set by every error libtiff reports, and by libjpeg's warning that a JPEG strip or tile
+    // ends early. libtiff may report a block as read whole after an error left part of it
+    // unwritten, and libjpeg fills a block cut short with invented pixels: a picture read
+    // under either is refused.
     bool errorReported = false;
 };
 
@@ -72,11 +75,20 @@ int mapStream(thandle_t handle, void **base, toff_t *size) {
 }
 void unmapStream(thandle_t, void *, toff_t) {}
 
-int quiet(TIFF *, void *, const char *, const char *, va_list) {
-    return 1;
-}
 int noteError(TIFF *, void *stream, const char *, const char *, va_list) {
     static_cast<MemoryStream *>(stream)->errorReported = true;
+    return 1;
+}
+// Other warnings (unknown tags, odd but readable fields) are tolerated.
+int noteWarning(TIFF *, void *stream, const char *module, const char *format, va_list arguments) {
+    if (module && std::strcmp(module, "JPEGLib") == 0) {
+        // libtiff passes libjpeg's own text: "Premature end of JPEG file", "Corrupt JPEG data:
+        // premature end of data segment".
+        char text[256];
+        std::vsnprintf(text, sizeof text, format, arguments);
+        if (std::strstr(text, "remature end"))
+            static_cast<MemoryStream *>(stream)->errorReported = true;
+    }
     return 1;
 }
 
@@ -91,7 +103,7 @@ TiffPtr openTiff(MemoryStream &stream) {
         return nullptr;
     TIFFOpenOptionsSetMaxSingleMemAlloc(options, maxLibraryAllocation);
     TIFFOpenOptionsSetErrorHandlerExtR(options, noteError, &stream);
-    TIFFOpenOptionsSetWarningHandlerExtR(options, quiet, nullptr);
+    TIFFOpenOptionsSetWarningHandlerExtR(options, noteWarning, &stream);
     TIFF *tif = TIFFClientOpenExt("image", "r", &stream, readStream, writeStream, seekStream,
                                   closeStream, streamSize, mapStream, unmapStream, options);
     TIFFOpenOptionsFree(options);

@@ -304,9 +304,16 @@ TEST(Image, RefusesBrokenAndHostileInput) {
     const std::string png = test::readFile(dir / "a.png");
     const std::string jpeg = test::readFile(dir / "a.jpg");
     const std::string progressive = test::readFile(dir / "p.jpg");
+    tiffSpec = tiff(64, 64, 3, 8, PHOTOMETRIC_RGB, std::vector<std::uint16_t>(64 * 64 * 3));
+    for (std::size_t i = 0; i < tiffSpec.samples.size(); ++i)
+        tiffSpec.samples[i] = std::uint16_t(i * 7 % 251);
+    tiffSpec.rowsPerStrip = 64;
+    tiffSpec.compression = COMPRESSION_JPEG;
+    test::writeTiff(dir / "jpeg.tif", tiffSpec);
     const std::string tif = test::readFile(dir / "a.tif");
+    const std::string jpegTif = test::readFile(dir / "jpeg.tif");
     ASSERT_TRUE(decodeBytes(png) && decodeBytes(jpeg) && decodeBytes(progressive) &&
-                decodeBytes(tif));
+                decodeBytes(tif) && decodeBytes(jpegTif));
 
     std::string corruptPng = png;
     corruptPng[png.size() / 2] ^= 0x55; // inside the image data: its checksum fails
@@ -328,6 +335,7 @@ TEST(Image, RefusesBrokenAndHostileInput) {
         {"TIFF strip beyond the end", patchTiff(tif, TIFFTAG_STRIPOFFSETS, 0x7FFFFF00)},
         {"TIFF strip cut short",
          patchTiff(tif, TIFFTAG_STRIPOFFSETS, std::uint32_t(tif.size() - 100))},
+        {"TIFF JPEG strip cut short", patchTiff(jpegTif, TIFFTAG_STRIPBYTECOUNTS, 300)},
     };
     for (const auto &[name, bytes] : inputs)
         EXPECT_FALSE(decodeBytes(bytes)) << name;
