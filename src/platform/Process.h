@@ -15,7 +15,7 @@ namespace quintarvel {
 class Pipe;
 
 // A child process: the stand-in for the platform's task object. Set it up on one thread,
-// launch it once, then wait for it there; `terminate` may come from any thread.
+// launch it once, then wait for it there; `terminate` and `kill` may come from any thread.
 //
 // The program is started with posix_spawn, never through a shell, with argv[0] = the
 // launch path. It gets default signal handling and no blocked signal, whatever this process
