@@ -16,7 +16,9 @@ namespace quintarvel {
 // cannot be decoded, has another pixel layout, is larger than width × height × 2 < 2^31
 // allows, or when the output path holds a NUL. False too when the file cannot be created or
 // written; an existing file at the output path is replaced, and a partly written one is removed.
-// Stateless; may run on any thread, several at once for different output paths.
+// Stateless; may run on any thread, several at once for different output paths. The
+// application runs it in the converter program, through `ImageConverter`, never in its own
+// process: the decoders meet untrusted files.
 bool convertImageToFITS(const std::string &imagePath, const std::string &fitsPath);
 
 } // namespace quintarvel

@@ -1,7 +1,7 @@
 // The solve pipeline: SolverDelegate::solveImage and SolverDelegate::processImage.
 #include "app/SolverDelegate.h"
 
-#include "app/ImageToFits.h"
+#include "app/ImageConverter.h"
 #include "app/SolvePipeline.h"
 #include "platform/AtomicFile.h"
 #include "platform/Dispatch.h"
@@ -17,7 +17,7 @@ namespace {
 // The converter reports failure by its result; anything it throws counts the same.
 bool convertSafely(const std::string &imagePath, const std::string &fitsPath) {
     try {
-        return convertImageToFITS(imagePath, fitsPath);
+        return ImageConverter{}.convert(imagePath, fitsPath);
     } catch (...) {
         return false;
     }

@@ -31,8 +31,8 @@ std::optional<PixelBuffer> PixelBuffer::allocate(std::int64_t wide, std::int64_t
     if (!BitmapImageRep::accepts(l, static_cast<std::size_t>(l.bytesPerRow * high)))
         return std::nullopt;
     buffer.size_ = static_cast<std::size_t>(l.bytesPerRow * high);
-    // Not value-initialised: untouched pages cost nothing until a row is decoded into them.
-    buffer.bytes_.reset(new (std::nothrow) std::uint8_t[buffer.size_]);
+    // Zeroed: a row a decoder leaves unwritten by mistake must not show old heap contents.
+    buffer.bytes_.reset(new (std::nothrow) std::uint8_t[buffer.size_]());
     if (!buffer.bytes_)
         return std::nullopt;
     return buffer;

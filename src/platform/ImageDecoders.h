@@ -12,8 +12,8 @@
 namespace quintarvel::detail {
 
 // The pixels a decoder fills before they become a bitmap. Allocation refuses pictures above
-// `Image::maxPixels` and failed allocations; the bytes start uninitialised, so a decoder must
-// write every row before calling `finish`.
+// `Image::maxPixels` and failed allocations. The bytes start zeroed; still, a decoder writes
+// every row before calling `finish`.
 class PixelBuffer {
   public:
     static std::optional<PixelBuffer> allocate(std::int64_t wide, std::int64_t high,

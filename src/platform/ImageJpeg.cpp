@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <csetjmp>
+#include <cstdint>
 #include <cstdio>
 #include <jerror.h>
 #include <jpeglib.h>
@@ -28,18 +29,18 @@ struct JpegReader {
     struct Errors {
         jpeg_error_mgr manager; // first, so the library's pointer is also ours
         std::jmp_buf jump;
-        bool truncated = false;
     };
 
     static void onError(j_common_ptr info) {
         std::longjmp(reinterpret_cast<Errors *>(info->err)->jump, 1);
     }
-    // Warnings are tolerated except running out of data: the library would then fill the rest
-    // of the picture with grey and report success.
+    // Warnings are tolerated except scan data that ends early, at the end of the file or at a
+    // marker: the library would fill the rest of the picture with invented pixels and report
+    // success. Leaving at once also spares filling a multi-scan file's whole-image buffers.
     static void onMessage(j_common_ptr info, int level) {
-        auto *errors = reinterpret_cast<Errors *>(info->err);
-        if (level < 0 && errors->manager.msg_code == JWRN_JPEG_EOF)
-            errors->truncated = true;
+        const int code = info->err->msg_code;
+        if (level < 0 && (code == JWRN_JPEG_EOF || code == JWRN_HIT_MARKER))
+            onError(info);
     }
 
     // May longjmp out; keeps every owned resource in members.
@@ -62,22 +63,38 @@ void cmykToRgb(const JSAMPLE *cmyk, std::uint8_t *rgb, std::int64_t width, bool 
     }
 }
 
+// A Huffman code takes at least one bit, and a complete scan codes every 8 × 8 block of its
+// components, so a file of n bytes holds at most 8n blocks of the component it codes. A picture
+// declaring more blocks in each component than that is truncated or hostile: refused before the
+// library reserves its buffers (a multi-scan file's take a few bytes per pixel). Arithmetic
+// coding can spend less than a bit on a block; such files are left to the memory ceiling.
+bool fileHoldsScans(const jpeg_decompress_struct &decompress, std::size_t fileBytes) {
+    if (decompress.arith_code)
+        return true;
+    std::uint64_t fewest = UINT64_MAX;
+    for (int c = 0; c < decompress.num_components; ++c) {
+        const jpeg_component_info &component = decompress.comp_info[c];
+        fewest = std::min<std::uint64_t>(fewest, std::uint64_t{component.width_in_blocks} *
+                                                     component.height_in_blocks);
+    }
+    return fewest / 8 <= fileBytes;
+}
+
 bool JpegReader::read(const ImageData &data) {
     // Created here, under setjmp, because creation can fail too.
     jpeg_create_decompress(&decompress);
     jpeg_mem_src(&decompress, data.bytes(), static_cast<unsigned long>(data.size()));
     if (jpeg_read_header(&decompress, TRUE) != JPEG_HEADER_OK)
         return false;
-    if (!pixelCountAllowed(decompress.image_width, decompress.image_height))
+    if (!pixelCountAllowed(decompress.image_width, decompress.image_height) ||
+        !fileHoldsScans(decompress, data.size()))
         return false;
     const bool cmyk =
         decompress.jpeg_color_space == JCS_CMYK || decompress.jpeg_color_space == JCS_YCCK;
     const bool grey = decompress.jpeg_color_space == JCS_GRAYSCALE;
     decompress.out_color_space = cmyk ? JCS_CMYK : grey ? JCS_GRAYSCALE : JCS_RGB;
-    // Multi-scan files are read whole here; a truncated one is known before any allocation.
+    // Multi-scan files are read whole here, into buffers for the whole picture.
     jpeg_start_decompress(&decompress);
-    if (errors.truncated)
-        return false;
     pixels = PixelBuffer::allocate(
         decompress.output_width, decompress.output_height, 8, grey ? 1 : 3, false,
         grey ? BitmapImageRep::ColorSpace::white : BitmapImageRep::ColorSpace::rgb);
@@ -101,8 +118,6 @@ bool JpegReader::read(const ImageData &data) {
             if (jpeg_read_scanlines(&decompress, rows, count) == 0)
                 return false;
         }
-        if (errors.truncated)
-            return false;
     }
     return true;
 }

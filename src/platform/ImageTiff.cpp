@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstdarg>
+#include <cstdio>
 #include <cstring>
 #include <new>
 #include <tiffio.h>
@@ -22,6 +23,11 @@ constexpr tmsize_t maxLibraryAllocation = tmsize_t{1} << 30;
 struct MemoryStream {
     const ImageData &data;
     std::uint64_t position = 0;
+    // Set by every error libtiff reports, and by libjpeg's warning that a JPEG strip or tile
+    // ends early. libtiff may report a block as read whole after an error left part of it
+    // unwritten, and libjpeg fills a block cut short with invented pixels: a picture read
+    // under either is refused.
+    bool errorReported = false;
 };
 
 tmsize_t readStream(thandle_t handle, void *out, tmsize_t size) {
@@ -69,7 +75,20 @@ int mapStream(thandle_t handle, void **base, toff_t *size) {
 }
 void unmapStream(thandle_t, void *, toff_t) {}
 
-int quiet(TIFF *, void *, const char *, const char *, va_list) {
+int noteError(TIFF *, void *stream, const char *, const char *, va_list) {
+    static_cast<MemoryStream *>(stream)->errorReported = true;
+    return 1;
+}
+// Other warnings (unknown tags, odd but readable fields) are tolerated.
+int noteWarning(TIFF *, void *stream, const char *module, const char *format, va_list arguments) {
+    if (module && std::strcmp(module, "JPEGLib") == 0) {
+        // libtiff passes libjpeg's own text: "Premature end of JPEG file", "Corrupt JPEG data:
+        // premature end of data segment".
+        char text[256];
+        std::vsnprintf(text, sizeof text, format, arguments);
+        if (std::strstr(text, "remature end"))
+            static_cast<MemoryStream *>(stream)->errorReported = true;
+    }
     return 1;
 }
 
@@ -83,8 +102,8 @@ TiffPtr openTiff(MemoryStream &stream) {
     if (!options)
         return nullptr;
     TIFFOpenOptionsSetMaxSingleMemAlloc(options, maxLibraryAllocation);
-    TIFFOpenOptionsSetErrorHandlerExtR(options, quiet, nullptr);
-    TIFFOpenOptionsSetWarningHandlerExtR(options, quiet, nullptr);
+    TIFFOpenOptionsSetErrorHandlerExtR(options, noteError, &stream);
+    TIFFOpenOptionsSetWarningHandlerExtR(options, noteWarning, &stream);
     TIFF *tif = TIFFClientOpenExt("image", "r", &stream, readStream, writeStream, seekStream,
                                   closeStream, streamSize, mapStream, unmapStream, options);
     TIFFOpenOptionsFree(options);
@@ -113,8 +132,20 @@ Fields readFields(TIFF *tif) {
     return f;
 }
 
+// Zeroed, like the pixel buffers: nothing left unwritten can carry old heap contents.
 std::unique_ptr<std::uint8_t[]> scratch(std::uint64_t size) {
-    return std::unique_ptr<std::uint8_t[]>(new (std::nothrow) std::uint8_t[size]);
+    return std::unique_ptr<std::uint8_t[]>(new (std::nothrow) std::uint8_t[size]());
+}
+
+// Uncompressed pixels are stored as they are, so the file must hold every byte of them: a
+// picture declaring more is refused before a buffer is reserved for it.
+bool fileHoldsPixels(TIFF *tif, const Fields &f, std::size_t fileBytes) {
+    if (f.compression != COMPRESSION_NONE)
+        return true;
+    const std::uint64_t planes =
+        f.planar == PLANARCONFIG_SEPARATE ? std::max<int>(f.samples, 1) : 1;
+    const std::uint64_t planeBytes = TIFFVStripSize64(tif, f.height); // 0 on overflow
+    return planeBytes != 0 && planeBytes <= fileBytes / planes;
 }
 
 // Reads samples of the native layout into a bitmap of `colours` (+ alpha) samples per pixel.
@@ -372,7 +403,7 @@ std::shared_ptr<BitmapImageRep> decodeTiff(const ImageData &data) {
     if (!tif)
         return nullptr;
     Fields f = readFields(tif.get());
-    if (!pixelCountAllowed(f.width, f.height))
+    if (!pixelCountAllowed(f.width, f.height) || !fileHoldsPixels(tif.get(), f, data.size()))
         return nullptr;
     if (f.format != SAMPLEFORMAT_UINT && f.format != SAMPLEFORMAT_VOID)
         return nullptr;
@@ -390,9 +421,13 @@ std::shared_ptr<BitmapImageRep> decodeTiff(const ImageData &data) {
                            ((f.bits == 1 || f.bits == 2 || f.bits == 4) && f.samples == 1);
     const bool plainOrientation =
         f.orientation >= ORIENTATION_TOPLEFT && f.orientation <= ORIENTATION_BOTLEFT;
-    if (colours > 0 && f.samples >= colours && depthKept && plainOrientation)
-        return readSamples(tif.get(), f, colours, data);
-    return readRgba(tif.get(), f);
+    // Errors while reading the directory are the open's business; from here on, any error
+    // means pixels that were never decoded.
+    stream.errorReported = false;
+    auto rep = colours > 0 && f.samples >= colours && depthKept && plainOrientation
+                   ? readSamples(tif.get(), f, colours, data)
+                   : readRgba(tif.get(), f);
+    return stream.errorReported ? nullptr : rep;
 }
 
 } // namespace quintarvel::detail

@@ -3,12 +3,16 @@
 #include "platform/Dispatch.h"
 #include "platform/Pipe.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <stdexcept>
 #include <string_view>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <system_error>
 #include <unistd.h>
@@ -157,12 +161,65 @@ void Process::launch() {
 }
 
 void Process::terminate() {
+    signalGroup(SIGTERM);
+}
+
+void Process::kill() {
+    signalGroup(SIGKILL);
+}
+
+void Process::signalGroup(int signal) {
     std::lock_guard lock(mutex_);
     // While the child is not reaped, its pid and group id cannot name anyone else.
     if (state_ != State::running)
         return;
-    if (::kill(-pid_, SIGTERM) != 0)
-        ::kill(pid_, SIGTERM);
+    if (::kill(-pid_, signal) != 0)
+        ::kill(pid_, signal);
+}
+
+bool Process::waitUntilExit(std::chrono::milliseconds timeout) {
+    pid_t pid;
+    {
+        std::lock_guard lock(mutex_);
+        if (state_ == State::ready)
+            throw std::logic_error("process not launched");
+        if (state_ == State::ended)
+            return true;
+        pid = pid_;
+    }
+    // The child is not reaped before `waitUntilExit` below, so the pid still names it.
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    auto remaining = [&] {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        return static_cast<int>(std::max<std::int64_t>(0, left.count()));
+    };
+    // Through syscall: this C library's header declares pidfd_open without C linkage for C++.
+    if (const int fd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)); fd >= 0) {
+        pollfd ended{fd, POLLIN, 0};
+        int rc;
+        while ((rc = ::poll(&ended, 1, remaining())) == -1 && errno == EINTR) {
+        }
+        ::close(fd);
+        if (rc == 0)
+            return false;
+    } else if (errno != ESRCH) {
+        // A kernel without process descriptors: look now and then.
+        for (;;) {
+            siginfo_t info{};
+            const int rc =
+                ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT);
+            if (rc == -1 && errno == EINTR)
+                continue;
+            if (rc == -1 || info.si_pid != 0)
+                break;
+            if (remaining() == 0)
+                return false;
+            ::usleep(10000);
+        }
+    }
+    waitUntilExit();
+    return true;
 }
 
 int Process::waitUntilExit() {

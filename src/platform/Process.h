@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -14,7 +15,7 @@ namespace quintarvel {
 class Pipe;
 
 // A child process: the stand-in for the platform's task object. Set it up on one thread,
-// launch it once, then wait for it there; `terminate` may come from any thread.
+// launch it once, then wait for it there; `terminate` and `kill` may come from any thread.
 //
 // The program is started with posix_spawn, never through a shell, with argv[0] = the
 // launch path. It gets default signal handling and no blocked signal, whatever this process
@@ -57,10 +58,16 @@ class Process {
     // Sends SIGTERM to the program and its process group. Nothing before launch or once the
     // program's end has been taken.
     void terminate();
+    // Sends SIGKILL instead: for a program that has outrun a ceiling and may ignore SIGTERM.
+    void kill();
 
     // Waits for the program to end and gives `terminationStatus`. Throws std::logic_error
     // before launch.
     int waitUntilExit();
+    // Waits at most `timeout` for the program to end. True once it has ended, its status then
+    // taken as by `waitUntilExit`; false while it still runs. Throws std::logic_error before
+    // launch.
+    bool waitUntilExit(std::chrono::milliseconds timeout);
     // The exit code when the program exited, the signal number when a signal ended it.
     // Valid after `waitUntilExit`.
     int terminationStatus() const;
@@ -69,6 +76,8 @@ class Process {
     pid_t processIdentifier() const;
 
   private:
+    void signalGroup(int signal);
+
     enum class State { ready, running, ended };
 
     std::filesystem::path launchPath_;

@@ -1,10 +1,12 @@
 #include "platform/Image.h"
 
 #include "platform/ImageRepClass.h"
+#include "support/HostileImage.h"
 #include "support/ImageFiles.h"
 #include "support/TempDir.h"
 
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
 #include <png.h>
@@ -302,9 +304,16 @@ TEST(Image, RefusesBrokenAndHostileInput) {
     const std::string png = test::readFile(dir / "a.png");
     const std::string jpeg = test::readFile(dir / "a.jpg");
     const std::string progressive = test::readFile(dir / "p.jpg");
+    tiffSpec = tiff(64, 64, 3, 8, PHOTOMETRIC_RGB, std::vector<std::uint16_t>(64 * 64 * 3));
+    for (std::size_t i = 0; i < tiffSpec.samples.size(); ++i)
+        tiffSpec.samples[i] = std::uint16_t(i * 7 % 251);
+    tiffSpec.rowsPerStrip = 64;
+    tiffSpec.compression = COMPRESSION_JPEG;
+    test::writeTiff(dir / "jpeg.tif", tiffSpec);
     const std::string tif = test::readFile(dir / "a.tif");
+    const std::string jpegTif = test::readFile(dir / "jpeg.tif");
     ASSERT_TRUE(decodeBytes(png) && decodeBytes(jpeg) && decodeBytes(progressive) &&
-                decodeBytes(tif));
+                decodeBytes(tif) && decodeBytes(jpegTif));
 
     std::string corruptPng = png;
     corruptPng[png.size() / 2] ^= 0x55; // inside the image data: its checksum fails
@@ -315,6 +324,9 @@ TEST(Image, RefusesBrokenAndHostileInput) {
         {"truncated PNG", png.substr(0, png.size() / 2)},
         {"truncated JPEG", jpeg.substr(0, jpeg.size() / 2)},
         {"truncated progressive JPEG", progressive.substr(0, progressive.size() / 2)},
+        {"JPEG scan cut short by its end marker", jpeg.substr(0, jpeg.size() / 2) + "\xFF\xD9"},
+        {"progressive JPEG scan cut short by its end marker",
+         progressive.substr(0, progressive.size() / 2) + "\xFF\xD9"},
         {"truncated TIFF", tif.substr(0, tif.size() / 2)},
         {"corrupt PNG", corruptPng},
         {"PNG bomb beyond the pixel limit", pngBomb(100000, 100000)},
@@ -323,9 +335,35 @@ TEST(Image, RefusesBrokenAndHostileInput) {
         {"TIFF strip beyond the end", patchTiff(tif, TIFFTAG_STRIPOFFSETS, 0x7FFFFF00)},
         {"TIFF strip cut short",
          patchTiff(tif, TIFFTAG_STRIPOFFSETS, std::uint32_t(tif.size() - 100))},
+        {"TIFF JPEG strip cut short", patchTiff(jpegTif, TIFFTAG_STRIPBYTECOUNTS, 300)},
     };
     for (const auto &[name, bytes] : inputs)
         EXPECT_FALSE(decodeBytes(bytes)) << name;
+}
+
+// Bytes of this process's address space: "VmSize:" now, "VmPeak:" the most it has had.
+std::uint64_t addressSpace(const std::string &field) {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.starts_with(field))
+            return std::stoull(line.substr(field.size())) * 1024;
+    return 0;
+}
+
+TEST(Image, TinyFilesDeclaringHugePicturesAreRefusedBeforeAnythingIsReserved) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    for (const test::HostileImage &hostile : {test::shortScanJpeg, test::declaredHugeTiff}) {
+        const std::string bytes = hostile.bytes();
+        // In a fresh process, whose peak then is this decoding's.
+        auto decodeWithinTwoHundredMegabytes = [&] {
+            const std::uint64_t before = addressSpace("VmSize:");
+            const bool refused = !decodeBytes(bytes);
+            const std::uint64_t grown = addressSpace("VmPeak:") - before;
+            std::exit(refused && grown < (std::uint64_t{200} << 20) ? 0 : 1);
+        };
+        EXPECT_EXIT(decodeWithinTwoHundredMegabytes(), ::testing::ExitedWithCode(0), "")
+            << hostile.name;
+    }
 }
 
 } // namespace

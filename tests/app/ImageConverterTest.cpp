@@ -1,0 +1,80 @@
+#include "app/ImageConverter.h"
+
+#include "support/HostileImage.h"
+#include "support/ImageFiles.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+#include <optional>
+
+namespace quintarvel {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::uint64_t twoHundredMegabytes = std::uint64_t{200} << 20;
+
+// The FITS file's bytes when the conversion succeeded.
+std::optional<std::string> converted(const ImageConverter &converter, const fs::path &image,
+                                     const fs::path &fits) {
+    if (!converter.convert(image.string(), fits.string()))
+        return std::nullopt;
+    return test::readFile(fits);
+}
+
+TEST(ImageConverter, HostileFilesFailTheirOwnConversionUnderTwoHundredMegabytes) {
+    test::TempDir dir;
+    ImageConverter converter;
+    converter.memoryCeiling = twoHundredMegabytes;
+    const fs::path output = dir / "out.fits";
+    for (const test::HostileImage &hostile :
+         {test::shortScanJpeg, test::declaredHugeTiff, test::crashingNef}) {
+        test::writeFile(dir / hostile.name, hostile.bytes());
+        EXPECT_FALSE(converted(converter, dir / hostile.name, output)) << hostile.name;
+        EXPECT_FALSE(fs::exists(output)) << hostile.name;
+    }
+    // Pixels a decoder never wrote would carry the heap's fill pattern.
+    test::writeFile(dir / test::shortTileTiff.name, test::shortTileTiff.bytes());
+    std::optional<std::string> results[2];
+    for (int i = 0; i < 2; ++i) {
+        converter.environment = {{{"MALLOC_PERTURB_", i == 0 ? "17" : "200"}}};
+        results[i] = converted(converter, dir / test::shortTileTiff.name, output);
+    }
+    EXPECT_EQ(results[0], results[1]);
+}
+
+TEST(ImageConverter, ProgramPastTheTimeCeilingIsKilledAndItsHalfWrittenFileRemoved) {
+    test::TempDir dir;
+    test::writeFile(dir / "in.raw", test::rawContainer("RAW1", 1, 1, "\x09"));
+    ImageConverter converter;
+    converter.program = QUINTARVEL_TEST_FIXTURES "/stalling-converter.sh";
+    converter.timeCeiling = std::chrono::milliseconds(200);
+    EXPECT_FALSE(converter.convert((dir / "in.raw").string(), (dir / "out.fits").string()));
+    EXPECT_FALSE(fs::exists(dir / "out.fits"));
+}
+
+TEST(ImageConverter, MemoryCeilingHoldsFromTheProgramsStart) {
+#ifdef __SANITIZE_ADDRESS__
+    GTEST_SKIP() << "sanitizer builds of the converter program run without a memory ceiling";
+#endif
+    test::TempDir dir;
+    test::writeFile(dir / "in.raw",
+                    test::rawContainer("RAW2", 2000, 2000, std::string(8000000, 'x')));
+    ImageConverter converter;
+    converter.memoryCeiling = 1 << 20;
+    EXPECT_FALSE(converter.convert((dir / "in.raw").string(), (dir / "out.fits").string()));
+    converter.memoryCeiling = ImageConverter::defaultMemoryCeiling;
+    EXPECT_TRUE(converter.convert((dir / "in.raw").string(), (dir / "out.fits").string()));
+}
+
+TEST(ImageConverter, PathsReachTheProgramAsTheirBytes) {
+    test::TempDir dir;
+    const fs::path image = dir / "caf\xC3\xA9 \xE2\x98\x86 \xFF.raw";
+    test::writeFile(image, test::rawContainer("RAW1", 2, 1, "\x09\x0A"));
+    const auto fits = converted(ImageConverter{}, image, dir / "out.fits");
+    ASSERT_TRUE(fits);
+    EXPECT_EQ(fits->substr(0, 9), "SIMPLE  =");
+}
+
+} // namespace
+} // namespace quintarvel
