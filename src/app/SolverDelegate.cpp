@@ -85,6 +85,11 @@ void SolverDelegate::setParity(std::optional<long> v) {
     writeGuarded(stateMutex_, parity_, std::move(v));
 }
 
+SolverDelegate::StatusReport SolverDelegate::statusReport() const {
+    std::lock_guard lock(stateMutex_);
+    return {status_, message_, raCenter_, decCenter_, orientation_, pixelScale_, parity_};
+}
+
 void SolverDelegate::log(const std::string &message, std::optional<Color> color) {
     mainQueue().async(
         [self = shared_from_this(), line = message + "\n",

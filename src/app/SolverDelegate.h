@@ -88,6 +88,16 @@ class SolverDelegate : public std::enable_shared_from_this<SolverDelegate> {
     std::optional<long> parity() const; // 1 or 0
     void setParity(std::optional<long> v);
 
+    // Status, message and results as one whole, read under one hold of the state lock: read
+    // one by one, a request ending in between would pair its message with the status before.
+    struct StatusReport {
+        std::string status;
+        std::string message;
+        std::optional<double> raCenter, decCenter, orientation, pixelScale;
+        std::optional<long> parity;
+    };
+    StatusReport statusReport() const;
+
     // Appends the message and a line feed to the log in the colour (the control text
     // colour when none), then scrolls to the end.
     virtual void log(const std::string &message, std::optional<Color> color = std::nullopt);
@@ -122,11 +132,12 @@ class SolverDelegate : public std::enable_shared_from_this<SolverDelegate> {
     // The solve pipeline, on the calling thread, which it blocks to the end: it rewrites the
     // engine configuration file, converts the image to FITS unless its path ends in ".fit"
     // or ".fits", runs image2xy and solve-field, and when a solution file appears, new-wcs
-    // (only with an output path) and wcsinfo, whose result lines fill the results; then
-    // "done" with the time taken or "failed". Last, the working files of the solve (never
-    // the image) go to the Trash when `removeFilesButton` is on, its state read by a
-    // synchronous call to the main queue. Belongs on a background thread, as solveImage
-    // runs it: it blocks for the whole solve and waits for the main queue.
+    // (only with an output path) and wcsinfo, whose result lines fill the results. Then the
+    // working files of the solve (never the image) go to the Trash when `removeFilesButton`
+    // is on, its state read by a synchronous call to the main queue; last comes "done" with
+    // the time taken or "failed", so the solver is free only once its files are dealt with.
+    // Belongs on a background thread, as solveImage runs it: it blocks for the whole solve
+    // and waits for the main queue.
     void processImage(const std::string &imagePath, const std::optional<std::string> &outputPath,
                       const std::optional<std::vector<std::string>> &image2xyOptions,
                       const std::optional<std::vector<std::string>> &solveFieldOptions);

@@ -116,9 +116,9 @@ HttpResponse SolverDelegate::handleUploadWithOptions(const HttpRequest &request)
 }
 
 HttpResponse SolverDelegate::handleStatus(const HttpRequest &) {
-    const std::string current = status();
-    nlohmann::json answer = {{"status", current}};
-    if (current == "done") {
+    const auto report = statusReport();
+    nlohmann::json answer = {{"status", report.status}};
+    if (report.status == "done") {
         // A number JSON cannot carry (an engine line reading "nan") is left out like an
         // unset one, so that the answer stays JSON.
         auto calibration = nlohmann::json::object();
@@ -126,15 +126,15 @@ HttpResponse SolverDelegate::handleStatus(const HttpRequest &) {
             if (value && std::isfinite(*value))
                 calibration[key] = *value;
         };
-        put("ra", raCenter());
-        put("dec", decCenter());
-        put("orientation", orientation());
-        put("pixscale", pixelScale());
-        if (auto value = parity())
-            calibration["parity"] = *value;
+        put("ra", report.raCenter);
+        put("dec", report.decCenter);
+        put("orientation", report.orientation);
+        put("pixscale", report.pixelScale);
+        if (report.parity)
+            calibration["parity"] = *report.parity;
         answer["calibration"] = std::move(calibration);
-    } else if (current != "ready") {
-        answer["message"] = message();
+    } else if (report.status != "ready") {
+        answer["message"] = report.message;
     }
     return jsonAnswer(std::move(answer));
 }

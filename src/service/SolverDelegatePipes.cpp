@@ -194,8 +194,8 @@ void failUnanswered(SolverDelegate &solver) {
         solver.failed();
 }
 
-// One whole request, the response pipe open. Tells whether it took the solver and has not
-// ended yet, for the caller to end it should this throw.
+// One whole request, the response pipe open. `claimed` is set while the request holds the
+// solver, so that the caller can end it should this throw.
 void serveRequest(SolverDelegate &solver, const PipeRequest &request, FileHandle &response,
                   bool &claimed) {
     if (request.tooLarge) {
@@ -226,8 +226,6 @@ void serveRequest(SolverDelegate &solver, const PipeRequest &request, FileHandle
         solver.run(program, arguments, &response);
         const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
         solver.done(pipeline::doneMessage(elapsed.count()));
-    } catch (const std::bad_alloc &) {
-        throw;
     } catch (...) {
         // The runner has logged its own red line.
         solver.failed("Failed to execute " + program);

@@ -326,6 +326,7 @@ TEST_F(SolverDelegateServices, SixteenClientsMixingUploadsStatusAndPipes) {
     while (!finished.try_wait())
         mainQueue().drainFor(std::chrono::milliseconds(20));
     EXPECT_NE(statusAfterSolve()["status"], "busy");
+    drainMainQueue(); // the last request's log lines
     {
         std::lock_guard lock(faultsMutex);
         EXPECT_TRUE(faults.empty()) << faults.front();
