@@ -37,8 +37,10 @@ constexpr const char *tooLargeAnswer = "message: Request too large (at most 1 Mi
 // only try for; and a stop must be seen.
 constexpr int responseRetryMilliseconds = 10;
 constexpr int idleRetryMilliseconds = 50;
-// How long a client still holding "request" after its answer has to read that answer's end.
-constexpr auto answerEndGrace = std::chrono::milliseconds(200);
+// How long a client still holding "request" after its answer has to read that answer's end
+// before the loop may open "response" for a client that has not written yet. Generous: a
+// writer opened too soon hides the end from the reader, and both would wait for good.
+constexpr auto answerEndGrace = std::chrono::seconds(1);
 
 // Opens a pipe, waiting for its other end as FIFOs do. None when it cannot be opened or is
 // no FIFO: a plain file in its place would answer every open at once and read as an empty
