@@ -85,6 +85,11 @@ void SolverDelegate::setParity(std::optional<long> v) {
     writeGuarded(stateMutex_, parity_, std::move(v));
 }
 
+SolverDelegate::StatusReport SolverDelegate::statusReport() const {
+    std::lock_guard lock(stateMutex_);
+    return {status_, message_, raCenter_, decCenter_, orientation_, pixelScale_, parity_};
+}
+
 void SolverDelegate::log(const std::string &message, std::optional<Color> color) {
     mainQueue().async(
         [self = shared_from_this(), line = message + "\n",
@@ -98,37 +103,77 @@ void SolverDelegate::appendLogLine(const std::string &line, const Color &color) 
     logText_->scrollToEndOfDocument();
 }
 
+namespace {
+
+std::string withoutLineFeeds(std::string text) {
+    text.erase(std::remove(text.begin(), text.end(), '\n'), text.end());
+    return text;
+}
+
+} // namespace
+
 void SolverDelegate::done(std::optional<std::string> message) {
-    changeStatus(std::move(message), successColor(), "done", true);
+    changeStatus(std::move(message), successColor(), "done", true, true);
 }
 
 void SolverDelegate::busy(std::optional<std::string> message) {
-    changeStatus(std::move(message), warningColor(), "busy", false);
+    changeStatus(std::move(message), warningColor(), "busy", false, false);
 }
 
 void SolverDelegate::failed(std::optional<std::string> message) {
-    changeStatus(std::move(message), errorColor(), "failed", true);
+    changeStatus(std::move(message), errorColor(), "failed", true, true);
+}
+
+void SolverDelegate::runFailed(const std::string &message) {
+    {
+        std::lock_guard lock(stateMutex_);
+        if (claimed_) {
+            message_ = withoutLineFeeds(message);
+            postStatusChange(message, errorColor(), std::nullopt);
+            return;
+        }
+    }
+    failed(message);
+}
+
+bool SolverDelegate::claimSolver(const std::string &message) {
+    std::lock_guard lock(stateMutex_);
+    if (claimed_ || status_ == "busy")
+        return false;
+    claimed_ = true;
+    status_ = "busy";
+    message_ = withoutLineFeeds(message);
+    postStatusChange(message, warningColor(), false);
+    return true;
 }
 
 void SolverDelegate::changeStatus(std::optional<std::string> message, const Color &color,
-                                  const char *status, bool solveEnabled) {
+                                  const char *status, bool solveEnabled, bool endsClaim) {
+    std::lock_guard lock(stateMutex_);
+    if (message)
+        message_ = withoutLineFeeds(*message);
+    status_ = status;
+    if (endsClaim)
+        claimed_ = false;
+    postStatusChange(std::move(message), color, solveEnabled);
+}
+
+void SolverDelegate::postStatusChange(std::optional<std::string> message, const Color &color,
+                                      std::optional<bool> solveEnabled) {
     mainQueue().async(
-        [self = shared_from_this(), message = std::move(message), color, status, solveEnabled] {
-            if (message) {
-                // Appended here rather than posted again: a second block would land behind
-                // output lines posted meanwhile, showing a command line below its own output.
+        [self = shared_from_this(), message = std::move(message), color, solveEnabled] {
+            // Appended here rather than posted again: a second block would land behind
+            // output lines posted meanwhile, showing a command line below its own output.
+            if (message)
                 self->appendLogLine(*message + "\n", color);
-                std::string flat = *message;
-                flat.erase(std::remove(flat.begin(), flat.end(), '\n'), flat.end());
-                self->setMessage(std::move(flat));
-            }
-            self->setStatus(status);
+            if (!solveEnabled)
+                return;
             for (const auto &control : {self->solveMenu_, self->solveButton_})
                 if (control)
-                    control->setEnabled(solveEnabled);
+                    control->setEnabled(*solveEnabled);
             for (const auto &control : {self->abortMenu_, self->abortButton_})
                 if (control)
-                    control->setEnabled(!solveEnabled);
+                    control->setEnabled(!*solveEnabled);
         });
 }
 

@@ -37,11 +37,12 @@ struct SolverPaths {
 // The one solver object: the main window's log and controls, the solver status, the last
 // status message and the calibration results of the last solve. Every request ends here.
 //
-// The log and status operations may be called from any thread: each posts one block to
-// the main queue and returns at once; blocks run in posting order. Status, message, the
-// results and the running task are guarded by a lock, so readers on other threads always
-// see whole values. The window outlets are set once when the window loads and used on the
-// main thread. Create it with std::make_shared: posted blocks keep it alive.
+// The log and status operations may be called from any thread and return at once. A status
+// operation changes status and message at once, under the state lock, so a reader on any
+// thread sees the pair it left; its log line and the controls follow in one block posted to
+// the main queue, and blocks run in posting order. The results and the running task are
+// guarded by the same lock. The window outlets are set once when the window loads and used
+// on the main thread. Create it with std::make_shared: posted blocks keep it alive.
 class SolverDelegate : public std::enable_shared_from_this<SolverDelegate> {
   public:
     explicit SolverDelegate(SolverPaths paths = SolverPaths::standard());
@@ -87,16 +88,31 @@ class SolverDelegate : public std::enable_shared_from_this<SolverDelegate> {
     std::optional<long> parity() const; // 1 or 0
     void setParity(std::optional<long> v);
 
+    // Status, message and results as one whole, read under one hold of the state lock: read
+    // one by one, a request ending in between would pair its message with the status before.
+    struct StatusReport {
+        std::string status;
+        std::string message;
+        std::optional<double> raCenter, decCenter, orientation, pixelScale;
+        std::optional<long> parity;
+    };
+    StatusReport statusReport() const;
+
     // Appends the message and a line feed to the log in the colour (the control text
     // colour when none), then scrolls to the end.
     virtual void log(const std::string &message, std::optional<Color> color = std::nullopt);
     // Status "done", solve controls on, abort controls off; a message is logged in green
-    // and, without its line feeds, becomes `message`.
+    // and, without its line feeds, becomes `message`. Ends the request that claimed the
+    // solver, if any.
     virtual void done(std::optional<std::string> message = std::nullopt);
     // Status "busy", solve controls off, abort controls on; a message is logged in orange.
     virtual void busy(std::optional<std::string> message = std::nullopt);
     // Status "failed", as `done`; a message is logged in red.
     virtual void failed(std::optional<std::string> message = std::nullopt);
+    // The runner's own failure line. Inside a claimed request it is logged in red and becomes
+    // `message`, but the status stays "busy": the request reports its own end right after,
+    // and until then no other request may take the solver. Outside a request, `failed`.
+    void runFailed(const std::string &message);
 
     // Runs the engine program named `program` from the engines folder to its end, on the
     // calling thread (never the main thread): working folder the support folder,
@@ -116,11 +132,12 @@ class SolverDelegate : public std::enable_shared_from_this<SolverDelegate> {
     // The solve pipeline, on the calling thread, which it blocks to the end: it rewrites the
     // engine configuration file, converts the image to FITS unless its path ends in ".fit"
     // or ".fits", runs image2xy and solve-field, and when a solution file appears, new-wcs
-    // (only with an output path) and wcsinfo, whose result lines fill the results; then
-    // "done" with the time taken or "failed". Last, the working files of the solve (never
-    // the image) go to the Trash when `removeFilesButton` is on, its state read by a
-    // synchronous call to the main queue. Belongs on a background thread, as solveImage
-    // runs it: it blocks for the whole solve and waits for the main queue.
+    // (only with an output path) and wcsinfo, whose result lines fill the results. Then the
+    // working files of the solve (never the image) go to the Trash when `removeFilesButton`
+    // is on, its state read by a synchronous call to the main queue; last comes "done" with
+    // the time taken or "failed", so the solver is free only once its files are dealt with.
+    // Belongs on a background thread, as solveImage runs it: it blocks for the whole solve
+    // and waits for the main queue.
     void processImage(const std::string &imagePath, const std::optional<std::string> &outputPath,
                       const std::optional<std::vector<std::string>> &image2xyOptions,
                       const std::optional<std::vector<std::string>> &solveFieldOptions);
@@ -162,11 +179,13 @@ class SolverDelegate : public std::enable_shared_from_this<SolverDelegate> {
     void netServiceDidNotPublish(NetService &service,
                                  const NetServiceDelegate::ErrorDictionary &errorDict);
 
-    // The busy check of a remote request and its change to "busy" in one step: sets the
-    // status to "busy" at once, under the state lock, unless it already is, and tells
-    // whether this caller set it. Two requests arriving together so never both start a
-    // solve. The caller then calls busy() as usual for the log line and the controls.
-    bool claimSolver();
+    // The busy check of a request and its change to "busy" in one step: unless the solver is
+    // busy or claimed, sets status "busy" and `message` together, under the state lock, and
+    // logs the message in orange as busy() does. Tells whether this caller took the solver.
+    // Two requests arriving together so never both start a solve, and no reader ever sees
+    // "busy" beside the previous request's message. The claim lasts until done() or
+    // failed(); every path after a successful claim must reach one of them.
+    bool claimSolver(const std::string &message);
 
     // The panels of a manual request, made afresh for each one, and the user defaults that
     // keep the check boxes (the standard ones unless set).
@@ -178,8 +197,9 @@ class SolverDelegate : public std::enable_shared_from_this<SolverDelegate> {
     // Once the window is loaded: logs the program's version line, then the engine's first
     // line of "solve-field --version" (or fails with "Failed to execute Quintarvel.net
     // engine"). The engine is read on a global queue; the main thread waits for its line at
-    // most `engineVersionWait`, so a hung engine never holds up the window. A line that comes
-    // later is logged when it comes.
+    // most `engineVersionWait`, so a hung engine never holds up the window. An answer that
+    // comes later is only logged when it comes (the failure in red): by then a request may
+    // hold the solver, and its status is not the engine's to change.
     void awakeFromNib();
     static constexpr std::chrono::milliseconds engineVersionWait{3000};
 
@@ -204,8 +224,14 @@ class SolverDelegate : public std::enable_shared_from_this<SolverDelegate> {
 
   private:
     void appendLogLine(const std::string &line, const Color &color); // main thread
+    // Sets status and message under the state lock, and in the same step posts the log line
+    // and the controls, so the blocks land in the order of the changes. `endsClaim`: done and
+    // failed end the claiming request.
     void changeStatus(std::optional<std::string> message, const Color &color, const char *status,
-                      bool solveEnabled);
+                      bool solveEnabled, bool endsClaim);
+    // Posts the log line and the controls' states; state lock held.
+    void postStatusChange(std::optional<std::string> message, const Color &color,
+                          std::optional<bool> solveEnabled);
 
     const SolverPaths paths_;
 
@@ -226,6 +252,7 @@ class SolverDelegate : public std::enable_shared_from_this<SolverDelegate> {
     std::shared_ptr<Process> task_;
     std::string status_ = "ready";
     std::string message_;
+    bool claimed_ = false; // a request took the solver by claimSolver and has not ended yet
     std::optional<double> raCenter_;
     std::optional<double> decCenter_;
     std::optional<double> orientation_;

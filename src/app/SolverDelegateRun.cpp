@@ -86,7 +86,7 @@ std::optional<std::string> refusalOf(const std::string &program) {
 [[noreturn]] void notStarted(SolverDelegate &solver, const std::string &program,
                              const std::string &reason) {
     std::string text = "Cannot run \"" + program + "\": " + reason;
-    solver.failed(text);
+    solver.runFailed(text);
     throw EngineRunError(EngineRunError::Case::notStarted, text);
 }
 
@@ -191,11 +191,11 @@ void SolverDelegate::run(const std::string &program, const std::vector<std::stri
     }
     if (status == 15) {
         const std::string text = program + " aborted";
-        failed(text);
+        runFailed(text);
         throw EngineRunError(EngineRunError::Case::aborted, text);
     }
     const std::string text = program + " terminated (status " + std::to_string(status) + ")";
-    failed(text);
+    runFailed(text);
     throw EngineRunError(EngineRunError::Case::terminated, text);
 }
 

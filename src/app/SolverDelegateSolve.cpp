@@ -10,6 +10,7 @@
 #include "platform/Workspace.h"
 
 #include <chrono>
+#include <exception>
 
 namespace quintarvel {
 namespace {
@@ -32,7 +33,14 @@ void SolverDelegate::solveImage(const std::string &imagePath, std::optional<std:
         .async([self = shared_from_this(), imagePath, outputPath = std::move(outputPath),
                 image2xyOptions = std::move(image2xyOptions),
                 solveFieldOptions = std::move(solveFieldOptions)] {
-            self->processImage(imagePath, outputPath, image2xyOptions, solveFieldOptions);
+            // Whatever goes wrong, the request that claimed the solver ends here.
+            try {
+                self->processImage(imagePath, outputPath, image2xyOptions, solveFieldOptions);
+            } catch (const std::exception &error) {
+                self->failed(std::string("\nFailed to solve file: ") + error.what());
+            } catch (...) {
+                self->failed("\nFailed to solve file: unknown error");
+            }
         });
 }
 
@@ -90,12 +98,7 @@ void SolverDelegate::processImage(
     } catch (...) {
         // The runner has logged the program's own red line.
     }
-    if (solved) {
-        const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-        done(pipeline::doneMessage(elapsed.count()));
-    } else {
-        failed("\nFailed to solve file");
-    }
+    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
 
     // The check box belongs to the main thread; ask it and wait for the answer.
     const int removeFiles = mainQueue().syncResult([self = shared_from_this()] {
@@ -106,6 +109,13 @@ void SolverDelegate::processImage(
         if (auto reason = workspace::recycleOrDelete(names.createdFiles(converted)))
             systemLog("Working files " + names.base +
                       ".* deleted, not moved to the Trash: " + *reason);
+
+    // The end comes after the clean-up: a request that starts the moment it reads "done" may
+    // use the same working names, and must not have its fresh files removed.
+    if (solved)
+        done(pipeline::doneMessage(elapsed.count()));
+    else
+        failed("\nFailed to solve file");
 }
 
 } // namespace quintarvel

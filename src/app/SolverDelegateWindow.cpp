@@ -52,9 +52,12 @@ void SolverDelegate::awakeFromNib() {
         std::optional<std::string> line;
     };
     auto read = std::make_shared<VersionRead>();
-    auto report = [self = shared_from_this()](const std::optional<std::string> &line) {
+    // A late answer only logs: a request may have claimed the solver meanwhile.
+    auto report = [self = shared_from_this()](const std::optional<std::string> &line, bool late) {
         if (line)
             self->log("Quintarvel.net engine " + *line, successColor());
+        else if (late)
+            self->log("Failed to execute Quintarvel.net engine", errorColor());
         else
             self->failed("Failed to execute Quintarvel.net engine");
     };
@@ -69,7 +72,7 @@ void SolverDelegate::awakeFromNib() {
         }
         read->finished.notify_all();
         if (reportHere)
-            report(line);
+            report(line, true);
     });
 
     std::unique_lock lock(read->mutex);
@@ -79,7 +82,7 @@ void SolverDelegate::awakeFromNib() {
     }
     const auto line = read->line;
     lock.unlock();
-    report(line);
+    report(line, false);
 }
 
 void SolverDelegate::solve(const void *) {
@@ -135,11 +138,10 @@ void SolverDelegate::manualRequestChosen(int response, const OpenPanel &panel) {
         return;
     // A remote request may have taken the solver while the panel was open: two solves at once
     // would mix their results and leave the first one out of reach of abort.
-    if (!claimSolver()) {
+    if (!claimSolver("\nProcessing manual request")) {
         log("\nSolver busy", errorColor());
         return;
     }
-    busy("\nProcessing manual request");
     // The stored value decides, not the box: the box reaches the defaults only by saveState.
     if (!userDefaults()->boolForKey(writeWCSHeadersKey)) {
         solveImage(image->string());

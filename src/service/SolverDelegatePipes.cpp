@@ -5,20 +5,42 @@
 #include "app/LineIO.h"
 #include "app/SolvePipeline.h"
 #include "platform/FileHandle.h"
+#include "platform/Utf8.h"
 #include "service/SolverServices.h"
 
 #include <cerrno>
 #include <chrono>
+#include <exception>
 #include <fcntl.h>
+#include <functional>
 #include <memory>
+#include <poll.h>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace quintarvel {
 namespace {
 
-constexpr const char *terminator = "<<<EOF>>>";
+constexpr std::string_view terminator = "<<<EOF>>>";
+
+// What one request may hold before its terminator. The rest of a larger one is read and
+// dropped, so memory stays bounded whatever a client sends.
+constexpr std::size_t requestByteLimit = std::size_t(1) << 20;
+constexpr std::size_t requestLineLimit = 4096;
+constexpr const char *tooLargeAnswer = "message: Request too large (at most 1 MiB and 4096 lines)";
+
+// How often the loop looks again while a client is connected but sends nothing: a client
+// that opens "response" before it writes needs the loop's writer first, which the loop can
+// only try for; and a stop must be seen.
+constexpr int responseRetryMilliseconds = 10;
+constexpr int idleRetryMilliseconds = 50;
+// How long a client still holding "request" after its answer has to read that answer's end
+// before the loop may open "response" for a client that has not written yet. Generous: a
+// writer opened too soon hides the end from the reader, and both would wait for good.
+constexpr auto answerEndGrace = std::chrono::seconds(1);
 
 // Opens a pipe, waiting for its other end as FIFOs do. None when it cannot be opened or is
 // no FIFO: a plain file in its place would answer every open at once and read as an empty
@@ -38,40 +60,169 @@ std::unique_ptr<FileHandle> openPipe(const std::filesystem::path &path, int flag
     return std::make_unique<FileHandle>(fd);
 }
 
-void answer(FileHandle &response, const std::string &line) {
+void setBlocking(int fd, bool blocking) {
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags != -1)
+        ::fcntl(fd, F_SETFL, blocking ? flags & ~O_NONBLOCK : flags | O_NONBLOCK);
+}
+
+// The loop's end of "response". A client may open it before or after it writes its request,
+// so the loop takes it without waiting while it reads the request, and waits for it only
+// once the request is whole.
+class ResponsePipe {
+  public:
+    explicit ResponsePipe(std::filesystem::path path) : path_(std::move(path)) {}
+
+    bool isOpen() const { return handle_ != nullptr; }
+    FileHandle &handle() { return *handle_; }
+    void close() { handle_.reset(); }
+
+    // Succeeds only when a reader is there, or waits in its own open.
+    void tryOpen() {
+        auto handle = openPipe(path_, O_WRONLY | O_NONBLOCK);
+        if (!handle)
+            return;
+        setBlocking(handle->fileDescriptor(), true);
+        handle_ = std::move(handle);
+    }
+    bool openWaiting() {
+        if (!handle_)
+            handle_ = openPipe(path_, O_WRONLY);
+        return handle_ != nullptr;
+    }
+
+  private:
+    std::filesystem::path path_;
+    std::unique_ptr<FileHandle> handle_;
+};
+
+// One opening's worth of request text, as far as the terminator.
+struct PipeRequest {
+    enum class End { nothing, cutShort, whole, stopped };
+    End end = End::nothing;
+    std::vector<std::string> lines; // without the terminator
+    bool tooLarge = false;
+};
+
+// Reads a request from `request` (non-blocking) up to its terminator or the end of input.
+// A client may open "response" before it writes, so the response pipe is tried before the
+// first byte, from `responseFrom` on. Right after an answer that is later: a client still
+// reading that answer must see it end before any writer opens "response" again.
+PipeRequest readRequest(FileHandle &request, ResponsePipe &response,
+                        std::chrono::steady_clock::time_point responseFrom,
+                        const std::function<bool()> &stopping, std::string_view already) {
+    PipeRequest got;
+    std::string line;
+    std::size_t bytes = 0;
+    bool any = false;
+    char buffer[65536];
+    // Takes the bytes in; true once the terminator has come.
+    const auto take = [&](std::string_view rest) {
+        while (!rest.empty()) {
+            const auto feed = rest.find('\n');
+            const auto piece = rest.substr(0, feed);
+            bytes += piece.size() + (feed == std::string_view::npos ? 0 : 1);
+            if (bytes > requestByteLimit && !got.tooLarge) {
+                got.tooLarge = true;
+                got.lines = {};
+            }
+            // Past the limit only enough of a line is kept to tell the terminator.
+            if (!got.tooLarge || line.size() + piece.size() <= terminator.size())
+                line.append(piece);
+            else
+                line.assign(terminator.size() + 1, ' ');
+            if (feed == std::string_view::npos)
+                return false;
+            rest.remove_prefix(feed + 1);
+            // Bytes after the terminator are dropped, as a close would drop them.
+            if (line == terminator)
+                return true;
+            if (!got.tooLarge) {
+                got.lines.push_back(std::move(line));
+                if (got.lines.size() > requestLineLimit) {
+                    got.tooLarge = true;
+                    got.lines = {};
+                }
+            }
+            line.clear();
+        }
+        return false;
+    };
+    if (!already.empty()) {
+        any = true;
+        if (take(already)) {
+            got.end = PipeRequest::End::whole;
+            return got;
+        }
+    }
+    for (;;) {
+        if (stopping()) {
+            got.end = PipeRequest::End::stopped;
+            return got;
+        }
+        const bool wantResponse =
+            !response.isOpen() && (any || std::chrono::steady_clock::now() >= responseFrom);
+        if (wantResponse)
+            response.tryOpen();
+        const ssize_t n = ::read(request.fileDescriptor(), buffer, sizeof buffer);
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+            got.end = any ? PipeRequest::End::cutShort : PipeRequest::End::nothing;
+            return got;
+        }
+        if (n < 0) {
+            if (errno == EAGAIN) {
+                pollfd ready{request.fileDescriptor(), POLLIN, 0};
+                ::poll(&ready, 1, wantResponse ? responseRetryMilliseconds : idleRetryMilliseconds);
+            }
+            continue;
+        }
+        any = true;
+        if (take(std::string_view(buffer, std::size_t(n)))) {
+            got.end = PipeRequest::End::whole;
+            return got;
+        }
+    }
+}
+
+void answer(FileHandle &response, std::string_view line) {
     writeLine(response, line);
     writeLine(response, terminator);
 }
 
-// One request of a client that has opened both pipes. Both are closed by the caller,
-// the request pipe first.
-void serveRequest(SolverDelegate &solver, FileHandle &request, FileHandle &response) {
-    if (!solver.claimSolver()) {
+// A request cut short, or holding a line that is not UTF-8 text, gets nothing back and ends
+// "failed" without a message, unless another request holds the solver.
+void failUnanswered(SolverDelegate &solver) {
+    if (solver.claimSolver("\nProcessing IPC request"))
+        solver.failed();
+}
+
+// One whole request, the response pipe open. `claimed` is set while the request holds the
+// solver, so that the caller can end it should this throw.
+void serveRequest(SolverDelegate &solver, const PipeRequest &request, FileHandle &response,
+                  bool &claimed) {
+    if (request.tooLarge) {
+        answer(response, tooLargeAnswer);
+        return;
+    }
+    for (const auto &line : request.lines)
+        if (!isValidUtf8(line)) {
+            failUnanswered(solver);
+            return;
+        }
+    if (!solver.claimSolver("\nProcessing IPC request")) {
         answer(response, "message: Solver is busy");
         return;
     }
-    solver.busy("\nProcessing IPC request");
-
-    std::vector<std::string> lines;
-    for (;;) {
-        auto line = readLine(request);
-        if (!line) {
-            // The client went away before its terminator: it gets nothing back.
-            solver.failed();
-            return;
-        }
-        if (*line == terminator)
-            break;
-        lines.push_back(std::move(*line));
-    }
-    if (lines.empty()) {
+    claimed = true;
+    if (request.lines.empty()) {
         answer(response, "message: Invalid request");
         solver.failed("Invalid request");
+        claimed = false;
         return;
     }
 
-    const std::string program = lines.front();
-    const std::vector<std::string> arguments(lines.begin() + 1, lines.end());
+    const std::string &program = request.lines.front();
+    const std::vector<std::string> arguments(request.lines.begin() + 1, request.lines.end());
     const auto start = std::chrono::steady_clock::now();
     try {
         solver.run(program, arguments, &response);
@@ -81,6 +232,7 @@ void serveRequest(SolverDelegate &solver, FileHandle &request, FileHandle &respo
         // The runner has logged its own red line.
         solver.failed("Failed to execute " + program);
     }
+    claimed = false;
     writeLine(response, terminator);
 }
 
@@ -117,24 +269,72 @@ void SolverDelegate::listenForIPCRequests() {
     const auto responsePath = paths_.supportFolder / "response";
     ::mkfifo(requestPath.c_str(), 0666);
     ::mkfifo(responsePath.c_str(), 0666);
+    const auto stopping = [&state] { return state.isStopping(); };
 
+    // The request pipe stays open while a client still holds its writing end after the
+    // answer: what it writes next is its next request, and its end of input is no request.
+    std::unique_ptr<FileHandle> request;
+    auto responseFrom = std::chrono::steady_clock::now();
+    std::string next; // the first byte of a request that came right after the last answer
     for (;;) {
-        auto request = openPipe(requestPath, O_RDONLY);
-        if (state.isStopping())
-            return;
-        if (!request)
-            break;
-        auto response = openPipe(responsePath, O_WRONLY);
-        if (state.isStopping())
-            return;
-        if (!response)
-            break;
-        serveRequest(*this, *request, *response);
-        // The request end goes first: a client that has read its answer to the end may at
-        // once open "request" for its next request, and while our old reader were still
-        // open that open would succeed against it and the bytes be lost when it closes.
-        request.reset();
-        response.reset();
+        if (!request) {
+            request = openPipe(requestPath, O_RDONLY);
+            if (state.isStopping())
+                return;
+            if (!request)
+                break;
+            setBlocking(request->fileDescriptor(), false);
+            responseFrom = std::chrono::steady_clock::now();
+        }
+        ResponsePipe response(responsePath);
+        bool claimed = false;
+        try {
+            const auto got =
+                readRequest(*request, response, responseFrom, stopping, std::exchange(next, {}));
+            switch (got.end) {
+            case PipeRequest::End::stopped:
+                return;
+            case PipeRequest::End::nothing:
+                request.reset();
+                continue;
+            case PipeRequest::End::cutShort:
+                // The client went away before its terminator: it gets nothing back.
+                failUnanswered(*this);
+                request.reset();
+                continue;
+            case PipeRequest::End::whole:
+                break;
+            }
+            if (!response.openWaiting()) {
+                if (state.isStopping())
+                    return;
+                break;
+            }
+            if (state.isStopping())
+                return;
+            serveRequest(*this, got, response.handle(), claimed);
+        } catch (const std::exception &error) {
+            if (claimed)
+                failed(std::string("Failed to process IPC request: ") + error.what());
+            request.reset();
+            continue;
+        }
+
+        // A client that has closed "request" may at once open it for its next request; while
+        // our old reader were still open that open would succeed against it and the bytes be
+        // lost when it closes, so the request end goes first. A client that still holds it
+        // open is reading its answer: the answer ends for it when "response" closes.
+        char probe;
+        const ssize_t n = ::read(request->fileDescriptor(), &probe, 1);
+        if (n == 0) {
+            request.reset();
+            response.close();
+        } else {
+            if (n == 1)
+                next.assign(1, probe);
+            response.close();
+            responseFrom = std::chrono::steady_clock::now() + answerEndGrace;
+        }
     }
     failed("Failed to create named pipe for interprocess communication");
 }

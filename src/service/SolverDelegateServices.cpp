@@ -19,14 +19,6 @@ SolverDelegate::Services &SolverDelegate::services() {
     return *services_;
 }
 
-bool SolverDelegate::claimSolver() {
-    std::lock_guard lock(stateMutex_);
-    if (status_ == "busy")
-        return false;
-    status_ = "busy";
-    return true;
-}
-
 std::shared_ptr<HttpServer> SolverDelegate::httpServer() const {
     std::shared_ptr<Services> state;
     {

@@ -9,6 +9,9 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
 
 namespace quintarvel {
 
@@ -46,6 +49,11 @@ struct SolverDelegate::Services {
         }
         pipeLoopsChanged.notify_all();
     }
+    // Records the path of a new upload; the path of the one before, if any.
+    std::optional<std::string> replaceLastUpload(std::string path) {
+        std::lock_guard lock(mutex);
+        return std::exchange(lastUpload, std::optional<std::string>(std::move(path)));
+    }
     bool isStopping() const {
         std::lock_guard lock(mutex);
         return stopping;
@@ -56,8 +64,9 @@ struct SolverDelegate::Services {
     mutable std::mutex mutex; // guards every field below
     std::condition_variable pipeLoopsChanged;
     std::shared_ptr<HttpServer> server;
-    std::size_t pipeLoops = 0; // submitted or running, not yet ended
-    bool stopping = false;     // set by stopServices until every pipe loop has ended
+    std::size_t pipeLoops = 0;             // submitted or running, not yet ended
+    std::optional<std::string> lastUpload; // path of the latest upload, kept until the next
+    bool stopping = false;                 // set by stopServices until every pipe loop has ended
 };
 
 namespace detail {

@@ -58,11 +58,10 @@ std::string requestedFileName(const HttpRequest::HeaderMap &headers) {
 }
 
 std::optional<std::string> fileNameInFolder(const std::string &name) {
-    const auto slash = name.rfind('/');
-    std::string last = slash == std::string::npos ? name : name.substr(slash + 1);
-    if (last.empty() || last == "." || last == ".." || last.find('\0') != std::string::npos)
+    if (name.empty() || name == "." || name == ".." ||
+        name.find_first_of(std::string_view("/\0", 2)) != std::string::npos)
         return std::nullopt;
-    return last;
+    return name;
 }
 
 } // namespace quintarvel::upload

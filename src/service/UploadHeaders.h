@@ -26,9 +26,10 @@ EngineOptions engineOptions(const HttpRequest::HeaderMap &headers);
 // quotes is passed over.
 std::string requestedFileName(const HttpRequest::HeaderMap &headers);
 
-// The name as one file of the temporary folder: whatever precedes its last "/" is dropped
-// (a client may send a whole path). None for a name that would still miss the folder or
-// leave it: empty, ".", "..", or holding a zero byte.
+// The name as one file of the temporary folder. None for a name that would miss the folder
+// or leave it: empty, ".", "..", holding "/" or a zero byte. Such a name is refused, never
+// shortened or replaced: the extension the client chose decides whether the image is
+// converted, and a guess could solve a different file than the one sent.
 std::optional<std::string> fileNameInFolder(const std::string &name);
 
 } // namespace quintarvel::upload

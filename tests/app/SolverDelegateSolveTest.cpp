@@ -30,6 +30,22 @@ class CountingCheckBox : public test::FakeCheckBox {
     mutable std::atomic<int> reads{0};
 };
 
+// The remove-files check box, on, noting what a new request finds while the clean-up asks it.
+class WatchingCheckBox : public test::FakeCheckBox {
+  public:
+    explicit WatchingCheckBox(SolverDelegate &solver) : FakeCheckBox(on), solver_(solver) {}
+    int state() const override {
+        statusSeen = solver_.status();
+        claimed = solver_.claimSolver("\nProcessing HTTP request");
+        return FakeCheckBox::state();
+    }
+    mutable std::string statusSeen;
+    mutable bool claimed = false;
+
+  private:
+    SolverDelegate &solver_;
+};
+
 constexpr const char *solutionLines = "ra_center 160.5\n"
                                       "dec_center 1.25\n"
                                       "orientation 30\n"
@@ -237,11 +253,25 @@ TEST_F(SolverDelegateSolveTest, RequestOptionsGoInPlaceAndTheSamePathGivesTheSam
     EXPECT_EQ(runs[4].back(), runs[1].back());
 }
 
+TEST_F(SolverDelegateSolveTest, SolverIsNotFreeUntilTheCleanUpHasFinished) {
+    // A request that took the solver at "done" would use the same working names, and could
+    // have its fresh files moved to the Trash by this clean-up.
+    auto watching = std::make_shared<WatchingCheckBox>(*solver);
+    solver->setRemoveFilesButton(watching);
+    test::processAndDrain(solver, image);
+    EXPECT_EQ(watching->statusSeen, "busy");
+    EXPECT_FALSE(watching->claimed);
+    EXPECT_FALSE(trash.names().empty());
+    EXPECT_EQ(solver->status(), "done");
+    EXPECT_TRUE(solver->message().starts_with("Done in ")) << solver->message();
+}
+
 TEST_F(SolverDelegateSolveTest, SolveImageReturnsAtOnceAndSolvesOnAGlobalQueue) {
     solver->solveImage(image);
     // Nothing can have reached the window yet: that needs this thread.
-    EXPECT_EQ(solver->status(), "ready");
-    while (box->reads == 0)
+    EXPECT_TRUE(logView->lines.empty());
+    // The request ends after its clean-up, which asks the box.
+    while (box->reads == 0 || solver->status() == "busy")
         mainQueue().drainFor(std::chrono::milliseconds(20));
     mainQueue().drain();
     EXPECT_EQ(solver->status(), "done");

@@ -9,9 +9,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <tuple>
+#include <unistd.h>
 
 namespace quintarvel {
 namespace {
@@ -229,6 +232,36 @@ TEST_F(SolverDelegateWindowTest, AwakeLogsTheProgramThenTheEngineVersionOrItsFai
         EXPECT_EQ(logView->lines, expected) << script;
         EXPECT_EQ(made->status(), color == errorColor() ? "failed" : "ready");
     }
+}
+
+TEST_F(SolverDelegateWindowTest, LateEngineAnswerOnlyLogsAndLeavesARequestsStatus) {
+    const auto engines = dir / "engine";
+    std::filesystem::create_directories(engines);
+    // The engine answers when the test opens the gate, and then with no line: a failure.
+    const auto gate = dir / "gate";
+    ASSERT_EQ(::mkfifo(gate.c_str(), 0600), 0);
+    test::writeFile(engines / "solve-field",
+                    "#!/bin/sh\nread -r line < '" + gate.string() + "'\nexit 0\n");
+    chmod((engines / "solve-field").c_str(), 0755);
+    auto paths = solver->paths();
+    paths.enginesFolder = engines;
+    auto made = std::make_shared<SolverDelegate>(paths);
+    made->setLogText(logView);
+    made->awakeFromNib(); // stops waiting for the answer
+    // A request takes the solver before the answer comes.
+    ASSERT_TRUE(made->claimSolver("\nProcessing HTTP request"));
+    ::close(::open(gate.c_str(), O_WRONLY | O_CLOEXEC));
+    const std::pair<std::string, Color> failure{"Failed to execute Quintarvel.net engine\n",
+                                                errorColor()};
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    while (std::find(logView->lines.begin(), logView->lines.end(), failure) ==
+               logView->lines.end() &&
+           std::chrono::steady_clock::now() < deadline)
+        mainQueue().drainFor(std::chrono::milliseconds(100));
+    EXPECT_NE(std::find(logView->lines.begin(), logView->lines.end(), failure),
+              logView->lines.end());
+    EXPECT_EQ(made->status(), "busy");
+    EXPECT_EQ(made->message(), "Processing HTTP request");
 }
 
 } // namespace

@@ -2,11 +2,13 @@
 
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <fcntl.h>
 #include <filesystem>
 #include <future>
 #include <optional>
 #include <poll.h>
+#include <pthread.h>
 #include <sstream>
 #include <string>
 #include <unistd.h>
@@ -40,8 +42,19 @@ class PipeClient {
 
     bool openRequest() { return (requestFd_ = openWaiting(request_, O_WRONLY)) != -1; }
     bool openResponse() { return (responseFd_ = openWaiting(response_, O_RDONLY)) != -1; }
+    // Writes all of the text; false when the loop stops taking it for `patience`, or has
+    // closed its end (that never raises SIGPIPE in the test process).
     bool write(const std::string &text) {
-        return ::write(requestFd_, text.data(), text.size()) == ssize_t(text.size());
+        sigset_t pipeOnly, previous;
+        sigemptyset(&pipeOnly);
+        sigaddset(&pipeOnly, SIGPIPE);
+        ::pthread_sigmask(SIG_BLOCK, &pipeOnly, &previous);
+        const bool written = writeBlocked(text);
+        const timespec none{0, 0};
+        while (::sigtimedwait(&pipeOnly, nullptr, &none) == SIGPIPE) {
+        }
+        ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+        return written;
     }
     void closeRequest() {
         if (requestFd_ != -1)
@@ -71,16 +84,21 @@ class PipeClient {
         return lines;
     }
 
-    // One whole request: the lines each followed by a line feed, then the terminator line.
-    // The request pipe is closed once written: a client that holds it open while it reads
-    // the answer is met again by the loop's next opening, as a second, empty request.
-    std::optional<std::vector<std::string>> exchange(const std::vector<std::string> &lines) {
-        if (!openRequest())
-            return std::nullopt;
+    // The lines each followed by a line feed, then the terminator line.
+    static std::string requestText(const std::vector<std::string> &lines) {
         std::string text;
         for (const auto &line : lines)
             text += line + "\n";
-        write(text + "<<<EOF>>>\n");
+        return text + "<<<EOF>>>\n";
+    }
+
+    // One whole request, written before "response" is opened; the request pipe is closed
+    // once written.
+    std::optional<std::vector<std::string>> exchange(const std::vector<std::string> &lines) {
+        if (!openRequest())
+            return std::nullopt;
+        if (!write(requestText(lines)))
+            return std::nullopt;
         closeRequest();
         if (!openResponse())
             return std::nullopt;
@@ -88,6 +106,24 @@ class PipeClient {
     }
 
   private:
+    bool writeBlocked(const std::string &text) {
+        ::fcntl(requestFd_, F_SETFL, ::fcntl(requestFd_, F_GETFL) | O_NONBLOCK);
+        for (std::size_t done = 0; done < text.size();) {
+            const ssize_t n = ::write(requestFd_, text.data() + done, text.size() - done);
+            if (n > 0) {
+                done += std::size_t(n);
+                continue;
+            }
+            if (n < 0 && errno == EINTR)
+                continue;
+            pollfd ready{requestFd_, POLLOUT, 0};
+            if (n == 0 || errno != EAGAIN ||
+                ::poll(&ready, 1, int(std::chrono::milliseconds(patience).count())) != 1)
+                return false;
+        }
+        return true;
+    }
+
     // A blocking open, given up after `patience`: the open is then released by opening the
     // other end without waiting, which a blocked FIFO open takes for its partner.
     static int openWaiting(const std::filesystem::path &path, int flags) {

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cmath>
 #include <latch>
+#include <new>
 
 namespace quintarvel {
 namespace {
@@ -102,16 +103,36 @@ TEST_F(SolverDelegateApi, OnlyOneOfManyClaimsAtOnceWins) {
     for (int i = 0; i < claimants; ++i)
         globalQueue().async([&] {
             ready.arrive_and_wait();
-            if (solver->claimSolver())
+            if (solver->claimSolver("\nProcessing HTTP request"))
                 ++won;
             finished.count_down();
         });
     finished.wait();
     EXPECT_EQ(won, 1);
     EXPECT_EQ(solver->status(), "busy");
-    EXPECT_FALSE(solver->claimSolver());
-    solver->setStatus("done");
-    EXPECT_TRUE(solver->claimSolver());
+    EXPECT_FALSE(solver->claimSolver("\nProcessing HTTP request"));
+    solver->done(); // the claim ends with its request
+    EXPECT_TRUE(solver->claimSolver("\nProcessing HTTP request"));
+}
+
+// A form that cannot be read for want of memory, as a large part may.
+class UnreadableForm : public HttpRequest {
+  public:
+    std::vector<MultiPart> multipartParts() const override { throw std::bad_alloc(); }
+};
+
+TEST_F(SolverDelegateApi, UploadThatThrowsEndsItsRequestFailedNamingTheCause) {
+    // The server answers 500 for a handler that throws.
+    EXPECT_THROW(solver->handleUpload(UnreadableForm{}), std::bad_alloc);
+    drainMainQueue();
+    EXPECT_EQ(solver->status(), "failed");
+    EXPECT_EQ(solver->message(), "Failed to process HTTP request: std::bad_alloc");
+    EXPECT_EQ(
+        logView->lines.back(),
+        std::pair(std::string("Failed to process HTTP request: std::bad_alloc\n"), errorColor()));
+    // The solver takes the next request.
+    EXPECT_EQ(answerOf(solver->handleUpload(form({}))),
+              json({{"status", "error"}, {"errormessage", "Invalid request"}}));
 }
 
 } // namespace

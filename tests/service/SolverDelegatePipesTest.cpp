@@ -2,12 +2,17 @@
 
 #include "app/AppGlobals.h"
 #include "platform/Dispatch.h"
+#include "platform/Pipe.h"
+#include "platform/Process.h"
 #include "service/PipeClient.h"
 #include "support/SolverFixture.h"
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <future>
+#include <iterator>
+#include <poll.h>
 #include <sys/stat.h>
 
 namespace quintarvel {
@@ -142,6 +147,154 @@ TEST_F(SolverDelegatePipes, StopEndsALoopWaitingForEitherPipe) {
     ASSERT_TRUE(client.openRequest());
     stop(); // waiting for a reader of "response"
     EXPECT_EQ(solver->status(), "ready");
+}
+
+TEST_F(SolverDelegatePipes, RequestHasEndedOnceItsAnswerHas) {
+    start();
+    // The main queue is not run here: the status must not wait for the window.
+    test::PipeClient client(support());
+    EXPECT_EQ(client.exchange({"solve-field", "--fake-line", "one"}), (Lines{"one", "<<<EOF>>>"}));
+    EXPECT_EQ(solver->status(), "done");
+    EXPECT_TRUE(solver->message().starts_with("Done in ")) << solver->message();
+    test::PipeClient failing(support());
+    EXPECT_EQ(failing.exchange({"solve-field", "--fake-exit", "3"}), Lines{"<<<EOF>>>"});
+    EXPECT_EQ(solver->status(), "failed");
+    EXPECT_EQ(solver->message(), "Failed to execute solve-field");
+    // The next client is served, not told that the solver is busy.
+    test::PipeClient next(support());
+    EXPECT_EQ(next.exchange({"solve-field", "--fake-line", "two"}), (Lines{"two", "<<<EOF>>>"}));
+    EXPECT_EQ(solver->status(), "done");
+}
+
+TEST_F(SolverDelegatePipes, ClientHoldingRequestOpenWhileItReadsIsServedOnce) {
+    start();
+    {
+        test::PipeClient client(support());
+        ASSERT_TRUE(client.openRequest());
+        ASSERT_TRUE(client.openResponse());
+        ASSERT_TRUE(
+            client.write(test::PipeClient::requestText({"solve-field", "--fake-line", "x"})));
+        EXPECT_EQ(client.readLines(), (Lines{"x", "<<<EOF>>>"}));
+        drainMainQueue();
+        // Its closing of "request" is no request: nothing more comes back, nothing changes.
+        client.closeRequest();
+        EXPECT_EQ(client.readLines(), Lines{});
+    }
+    EXPECT_EQ(exchange({"solve-field", "--fake-line", "next"}), (Lines{"next", "<<<EOF>>>"}));
+    EXPECT_EQ(solver->status(), "done");
+    EXPECT_TRUE(solver->message().starts_with("Done in ")) << solver->message();
+    int requests = 0;
+    for (const auto &[line, color] : logView->lines)
+        requests += line == "\nProcessing IPC request\n";
+    EXPECT_EQ(requests, 2) << logView->text();
+}
+
+TEST_F(SolverDelegatePipes, RequestLargerThanThePipeIsServedWhicheverPipeTheClientOpensFirst) {
+    start();
+    // Three lines of 60000 bytes (one argument may not exceed 128 KiB): more than a pipe holds.
+    const std::string big(60000, 'x');
+    const Lines request{"solve-field", "--fake-line", big, "--fake-line", big, "--fake-line", big};
+    const Lines expected{big, big, big, "<<<EOF>>>"};
+    const std::string text = test::PipeClient::requestText(request);
+    {
+        // Writes all of it, then opens "response".
+        test::PipeClient client(support());
+        ASSERT_TRUE(client.openRequest());
+        ASSERT_TRUE(client.write(text));
+        client.closeRequest();
+        ASSERT_TRUE(client.openResponse());
+        EXPECT_EQ(client.readLines(), expected);
+    }
+    for (const bool keepRequestOpen : {false, true}) {
+        // Opens both, then writes.
+        test::PipeClient client(support());
+        ASSERT_TRUE(client.openRequest());
+        ASSERT_TRUE(client.openResponse());
+        ASSERT_TRUE(client.write(text));
+        if (!keepRequestOpen)
+            client.closeRequest();
+        EXPECT_EQ(client.readLines(), expected) << keepRequestOpen;
+    }
+    EXPECT_EQ(exchange({"solve-field", "--fake-line", "small"}), (Lines{"small", "<<<EOF>>>"}));
+}
+
+// The shell client the README shows, exactly as written there.
+std::string readmePipeClient() {
+    std::ifstream file(QUINTARVEL_TEST_FIXTURES "/../../README.md");
+    const std::string text{std::istreambuf_iterator<char>(file), {}};
+    const auto marker = text.find("<!-- pipe client -->\n```sh\n");
+    if (marker == std::string::npos)
+        return {};
+    const auto start = text.find('\n', text.find("```sh", marker)) + 1;
+    return text.substr(start, text.find("```\n", start) - start);
+}
+
+TEST_F(SolverDelegatePipes, ReadmeShellClientRunsAProgram) {
+    const std::string script = readmePipeClient();
+    ASSERT_FALSE(script.empty());
+    test::writeFile(dir / "quintarvel-pipe", script);
+    ::chmod((dir / "quintarvel-pipe").c_str(), 0755);
+    start();
+    Process client;
+    auto output = std::make_shared<Pipe>();
+    client.setLaunchPath(dir / "quintarvel-pipe");
+    client.setArguments({"solve-field", "--fake-line", "from the shell", "--fake-line", ""});
+    client.setEnvironment({{"QUINTARVEL_PIPES", support().string()}, {"PATH", "/usr/bin:/bin"}});
+    client.setStandardOutput(output);
+    client.launch();
+    std::string text;
+    for (;;) {
+        pollfd ready{output->fileHandleForReading().fileDescriptor(), POLLIN, 0};
+        ASSERT_EQ(::poll(&ready, 1, 60000), 1);
+        const auto bytes = output->fileHandleForReading().readDataOfLength(4096);
+        if (bytes.empty())
+            break;
+        text.append(bytes.begin(), bytes.end());
+    }
+    EXPECT_EQ(client.waitUntilExit(), 0);
+    EXPECT_EQ(text, "from the shell\n\n<<<EOF>>>\n");
+    drainMainQueue();
+    EXPECT_EQ(solver->status(), "done");
+}
+
+// The resident memory of this process, in bytes.
+std::size_t residentBytes() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.starts_with("VmRSS:"))
+            return std::stoul(line.substr(6)) * 1024;
+    return 0;
+}
+
+TEST_F(SolverDelegatePipes, RequestOverTheLimitIsRefusedAndNeverHeldInMemory) {
+    start();
+    const auto refused = [](const std::optional<Lines> &answer) {
+        ASSERT_TRUE(answer);
+        ASSERT_EQ(answer->size(), 2u);
+        EXPECT_TRUE(answer->front().starts_with("message: ")) << answer->front();
+        EXPECT_NE(answer->front().find("too large"), std::string::npos) << answer->front();
+        EXPECT_EQ(answer->back(), "<<<EOF>>>");
+    };
+    // More than 1 MiB, all written before "response" is opened.
+    refused(exchange({"solve-field", "--fake-line", std::string(std::size_t(1) << 20, 'y')}));
+    // More than 4,096 lines.
+    refused(exchange(Lines(4097, "--fake-line")));
+    EXPECT_EQ(solver->status(), "ready");
+
+    // A client that sends far more than the limit: what the loop holds stays bounded.
+    constexpr std::size_t sent = std::size_t(64) << 20;
+    const std::size_t before = residentBytes();
+    test::PipeClient client(support());
+    ASSERT_TRUE(client.openRequest());
+    ASSERT_TRUE(client.openResponse());
+    const std::string chunk(std::size_t(1) << 20, '\0');
+    for (std::size_t written = 0; written < sent; written += chunk.size())
+        ASSERT_TRUE(client.write(chunk));
+    ASSERT_TRUE(client.write("\n<<<EOF>>>\n"));
+    refused(client.readLines());
+    EXPECT_LT(residentBytes(), before + sent / 4);
+
+    EXPECT_EQ(exchange({"solve-field", "--fake-line", "served"}), (Lines{"served", "<<<EOF>>>"}));
 }
 
 } // namespace

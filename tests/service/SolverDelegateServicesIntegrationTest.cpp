@@ -1,17 +1,22 @@
 #include "app/SolverDelegate.h"
 
 #include "app/AppGlobals.h"
+#include "app/SolvePipeline.h"
 #include "http/HttpServer.h"
 #include "http/Socket.h"
 #include "platform/Dispatch.h"
 #include "service/PipeClient.h"
 #include "service/UploadFormPage.h"
+#include "support/ImageFiles.h"
 #include "support/LoopbackHttpClient.h"
 #include "support/PrivateAvahi.h"
 #include "support/SolverFixture.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <latch>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <sys/stat.h>
 
@@ -182,6 +187,167 @@ TEST_F(SolverDelegateServices, AnnouncedOnPrivateAvahi) {
     EXPECT_EQ(logged("Bonjour service started"), successColor());
     EXPECT_TRUE(test::PrivateAvahi::listsResolved(avahi.browse("_quintarvel._tcp"),
                                                   options.bonjourName, "_quintarvel._tcp", port));
+}
+
+TEST_F(SolverDelegateServices, BusyNeverShowsThePreviousRequestsMessage) {
+    start();
+    EXPECT_EQ(askJson(put("x", "Content-Disposition: attachment; filename=\"..\"\r\n")),
+              json({{"status", "error"}, {"errormessage", "Invalid file name"}}));
+    EXPECT_EQ(statusAfterSolve(), json({{"status", "failed"}, {"message", "Invalid file name"}}));
+    // Asked at once, with the main queue not run in between.
+    EXPECT_EQ(askJson(put("SIMPLE", "")), json({{"status", "success"}}));
+    const auto status = askJson(test::getRequest("/api/status"));
+    EXPECT_FALSE(status["status"] == "busy" && status["message"] == "Invalid file name") << status;
+    EXPECT_EQ(statusAfterSolve()["status"], "done");
+}
+
+TEST_F(SolverDelegateServices, EachUploadReplacesThePreviousOne) {
+    start();
+    const std::string temporary = solver->paths().temporaryFolder;
+    const auto converted = [&](const std::string &name) {
+        return pipeline::WorkingNames::forImage(temporary, temporary + name).convertedImage();
+    };
+    test::PngSpec sky;
+    sky.width = sky.height = 2;
+    sky.samples = {1, 2, 3, 4};
+    test::writePng(dir / "sky.png", sky);
+    EXPECT_EQ(askJson(put(test::readFile(dir / "sky.png"),
+                          "Content-Disposition: attachment; filename=\"first.png\"\r\n")),
+              json({{"status", "success"}}));
+    ASSERT_EQ(statusAfterSolve()["status"], "done") << logView->text();
+    ASSERT_TRUE(std::filesystem::exists(converted("first.png")));
+
+    EXPECT_EQ(
+        askJson(put("SIMPLE", "Content-Disposition: attachment; filename=\"second.fits\"\r\n")),
+        json({{"status", "success"}}));
+    EXPECT_EQ(statusAfterSolve()["status"], "done");
+    EXPECT_FALSE(std::filesystem::exists(temporary + "first.png"));
+    EXPECT_FALSE(std::filesystem::exists(converted("first.png")));
+    // The latest upload stays, for pipe clients to work on.
+    EXPECT_EQ(test::readFile(temporary + "second.fits"), "SIMPLE");
+
+    EXPECT_EQ(askJson(post("SIMPLE again")), json({{"status", "success"}}));
+    EXPECT_EQ(statusAfterSolve()["status"], "done");
+    EXPECT_FALSE(std::filesystem::exists(temporary + "second.fits"));
+    EXPECT_EQ(test::readFile(temporary + "image.fits"), "SIMPLE again");
+
+    // A manual request's image is the user's: no upload removes it.
+    test::writeFile(temporary + "mine.fits", "SIMPLE mine");
+    ASSERT_TRUE(solver->claimSolver("\nProcessing manual request"));
+    solver->solveImage(temporary + "mine.fits");
+    EXPECT_EQ(statusAfterSolve()["status"], "done");
+    EXPECT_EQ(
+        askJson(put("SIMPLE", "Content-Disposition: attachment; filename=\"third.fits\"\r\n")),
+        json({{"status", "success"}}));
+    EXPECT_EQ(statusAfterSolve()["status"], "done");
+    EXPECT_EQ(test::readFile(temporary + "mine.fits"), "SIMPLE mine");
+    EXPECT_FALSE(std::filesystem::exists(temporary + "image.fits"));
+}
+
+// Sixteen clients at once for half a minute, over HTTP and the pipes, against the fake
+// engine: the status never pairs "busy" with the end of another request, every request that
+// took the solver ends, and the pipe loop still answers afterwards.
+TEST_F(SolverDelegateServices, SixteenClientsMixingUploadsStatusAndPipes) {
+    start();
+    constexpr int clients = 16;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    const std::string solution = (support() / "solution").string();
+    // "request" and "response" are one channel: the pipe clients of a machine take turns.
+    std::mutex pipeTurn;
+    std::mutex faultsMutex;
+    std::vector<std::string> faults; // guarded by faultsMutex
+    std::atomic<int> uploads = 0, pipeRequests = 0;
+    const auto fault = [&](std::string what) {
+        std::lock_guard lock(faultsMutex);
+        if (faults.size() < 20)
+            faults.push_back(std::move(what));
+    };
+    const auto askSafely = [&](const std::string &request) -> std::optional<json> {
+        test::LoopbackHttpClient client(port);
+        client.send(request);
+        auto response = client.readResponse();
+        if (!response || response->status != 200) {
+            fault("no answer to " + request.substr(0, request.find('\r')));
+            return std::nullopt;
+        }
+        return json::parse(response->body, nullptr, false);
+    };
+    const auto checkStatus = [&] {
+        const auto status = askSafely(test::getRequest("/api/status"));
+        if (!status || (*status)["status"] != "busy")
+            return;
+        const std::string message = status->value("message", "");
+        if (message.empty() || message.starts_with("Done in ") ||
+            message.starts_with("Failed to ") || message.starts_with("Invalid "))
+            fault("busy beside an ended request's message: " + status->dump());
+    };
+    const auto pipeRequest = [&](int style, bool failing) {
+        std::lock_guard turn(pipeTurn);
+        test::PipeClient client(support());
+        const auto text =
+            test::PipeClient::requestText({"wcsinfo", failing ? solution + ".missing" : solution});
+        std::optional<Lines> answer;
+        if (style == 0) {
+            answer = client.exchange({"wcsinfo", failing ? solution + ".missing" : solution});
+        } else if (client.openRequest() && client.openResponse() && client.write(text)) {
+            if (style == 1)
+                client.closeRequest(); // style 2 holds it open while it reads
+            answer = client.readLines();
+        }
+        if (!answer || answer->empty() || answer->back() != "<<<EOF>>>")
+            fault("pipe answer of style " + std::to_string(style) + " did not end");
+        else if (answer->front() != "message: Solver is busy")
+            ++pipeRequests;
+    };
+    std::latch finished(clients);
+    for (int c = 0; c < clients; ++c)
+        globalQueue().async([&, c] {
+            for (int i = 0; std::chrono::steady_clock::now() < end; ++i) {
+                const int kind = (c + i) % 6;
+                if (kind == 0 || kind == 1) {
+                    // A FITS file that solves, or an image that cannot be converted.
+                    const std::string name =
+                        kind == 0 ? "c" + std::to_string(c) + ".fits" : "bad.png";
+                    const auto answer =
+                        askSafely(put("SIMPLE", "Content-Disposition: attachment; filename=\"" +
+                                                    name + "\"\r\n"));
+                    uploads += answer && (*answer)["status"] == "success";
+                } else if (kind == 2) {
+                    const auto answer = askSafely(post("SIMPLE"));
+                    uploads += answer && (*answer)["status"] == "success";
+                } else if (kind == 3 || kind == 4) {
+                    pipeRequest(i % 3, kind == 4 && i % 2 == 0);
+                }
+                checkStatus();
+            }
+            finished.count_down();
+        });
+    // Each solve's clean-up asks the main queue for the check box: run it meanwhile.
+    while (!finished.try_wait())
+        mainQueue().drainFor(std::chrono::milliseconds(20));
+    EXPECT_NE(statusAfterSolve()["status"], "busy");
+    drainMainQueue(); // the last request's log lines
+    {
+        std::lock_guard lock(faultsMutex);
+        EXPECT_TRUE(faults.empty()) << faults.front();
+    }
+    EXPECT_GT(uploads, 0);
+    EXPECT_GT(pipeRequests, 0);
+
+    // Every request that took the solver came to its end.
+    int claims = 0, ends = 0;
+    for (const auto &[line, color] : logView->lines) {
+        claims += line == "\nProcessing HTTP request\n" || line == "\nProcessing IPC request\n";
+        ends += line.starts_with("\nDone in ") || line.starts_with("\nFailed to ") ||
+                line.starts_with("Failed to ") || line.starts_with("Invalid ");
+    }
+    EXPECT_EQ(claims, uploads + pipeRequests);
+    EXPECT_EQ(ends, claims);
+
+    test::PipeClient client(support());
+    EXPECT_EQ(client.exchange({"wcsinfo", solution}),
+              (Lines{"ra_center 160.5", "dec_center 1.25", "orientation 30", "pixscale 29.97",
+                     "parity 1", "<<<EOF>>>"}));
 }
 
 } // namespace
