@@ -445,8 +445,10 @@ void HttpServerIO::acceptLoop(const std::shared_ptr<Socket> &listener, DispatchP
             // No thread for the client: it is closed when its socket is released here.
         }
     }
-    // A loop whose listener a stop and a new start have replaced must not stop the new one.
-    if (socket() == listener)
+    // A listener that a stop closed needs no stop, and a stop here could hit the server that a
+    // new start has begun meanwhile; a loop whose listener a new start has replaced must not
+    // stop the new one either.
+    if (!listener->isShutdown() && socket() == listener)
         stop();
 }
 

@@ -262,15 +262,18 @@ TEST_F(ServerOnLoopback, BodiesBeyondTheBudgetAre413BeforeAnyOfThemIsRead) {
     EXPECT_EQ(response->header("Connection"), "close");
     EXPECT_TRUE(tooLarge.closedByServer());
 
-    // The budget is shared: a body being read leaves the rest to the others.
+    // A body that fits exactly is read. The budget is shared: a body being read leaves the
+    // rest to the others.
     LoopbackHttpClient first(port);
+    ASSERT_TRUE(first.send(putHead(1000, keepAlive) + std::string(1000, 'a')));
+    EXPECT_EQ(first.readResponse()->body, "1000");
     ASSERT_TRUE(first.send(putHead(600, "Expect: 100-continue\r\n")));
     ASSERT_EQ(readHead(first), "HTTP/1.1 100 Continue\r\n\r\n"); // its 600 bytes are counted
     EXPECT_EQ(fetch(port, putHead(600) + std::string(600, 'b')), "413 ");
+    EXPECT_EQ(fetch(port, putHead(400) + std::string(400, 'b')), "200 400");
     ASSERT_TRUE(first.send(std::string(600, 'a')));
     EXPECT_EQ(first.readResponse()->body, "600");
-    EXPECT_EQ(fetch(port, putHead(1000) + std::string(1000, 'b')), "200 1000");
-    EXPECT_EQ(uploads, 2);
+    EXPECT_EQ(uploads, 3);
 }
 
 TEST_F(ServerOnLoopback, ExpectContinueIsAnsweredBeforeTheBodyIsRead) {
@@ -310,10 +313,10 @@ TEST(HttpServerStop, EndsBlockedAcceptAndAWaitingKeepAliveClient) {
 }
 
 // Clients keep asking on kept-alive connections while the server stops and starts again on the
-// same port: every stop ends the connections of the moment, and no descriptor of a closed
-// connection is ever used for a new one (the ThreadSanitizer build runs this too).
+// same port: every stop ends the connections of the moment, every answer is right, and the
+// server is let go at the end. The ThreadSanitizer build runs this too: a close from stop must
+// never race a serving task's read or write.
 TEST(HttpServerStop, StopAndStartWhileClientsAskLeavesNothingBehind) {
-    const std::size_t descriptorsBefore = entriesIn("/proc/self/fd");
     std::future<void> released;
     auto server = watchedServer(released);
     server->GET["/hello"] = text("hello");
@@ -374,8 +377,7 @@ TEST(HttpServerStop, StopAndStartWhileClientsAskLeavesNothingBehind) {
         client.join();
     EXPECT_EQ(wrong, 0);
     server.reset();
-    ASSERT_EQ(released.wait_for(std::chrono::seconds(60)), std::future_status::ready);
-    EXPECT_EQ(entriesIn("/proc/self/fd"), descriptorsBefore);
+    EXPECT_EQ(released.wait_for(std::chrono::seconds(60)), std::future_status::ready);
 }
 
 TEST(HttpServerLimits, NoDescriptorOrThreadLeaksAfterAThousandConnections) {

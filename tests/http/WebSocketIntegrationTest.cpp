@@ -116,7 +116,11 @@ TEST_F(WebSocketOnLoopback, ClientThatGoesAwayOrServerStopEndsTheSession) {
     server->stop(); // wakes the session waiting for a frame
     await(endedFuture);
     printed = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(printed.rfind("Unkown error recvFailed(", 0), 0u) << printed;
+    // The first session's teardown may still write its last close frame to its gone client and
+    // print that failure first.
+    EXPECT_TRUE(printed.starts_with("Unkown error recvFailed(") ||
+                printed.find("\nUnkown error recvFailed(") != std::string::npos)
+        << printed;
     const std::string wire = client.readToEnd();
     EXPECT_EQ(wire.find("\r\n\r\n") + 4, wire.size()) << "nothing after the 101 answer";
 }
