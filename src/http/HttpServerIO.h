@@ -47,8 +47,9 @@ class BodyReservation;
 // Required" and the connection closes; its body is never read. A body is read whole into
 // memory, and bodies held at once share bodyBudget: a "content-length" that does not fit what
 // is left of it is answered 413 "Content Too Large" before any of the body is read, and the
-// connection closes. A request that sent "Expect: 100-continue" gets "HTTP/1.1 100 Continue"
-// before its body is read (and the refusals at once, in its place).
+// connection closes (after a short wait that drops what the client still sends, so that it
+// can read the answer). An HTTP/1.1 request that sent "Expect: 100-continue" gets "HTTP/1.1
+// 100 Continue" before its body is read, and a refusal at once in its place.
 //
 // Limits (not in the wire protocol, there to keep the server alive):
 // - at most clientLimit clients are served at once; a connection beyond that is closed at once;
@@ -97,8 +98,8 @@ class HttpServerIO : public std::enable_shared_from_this<HttpServerIO> {
     // Set before start.
     std::size_t clientLimit = defaultClientLimit;
     std::chrono::milliseconds idleTimeout = defaultIdleTimeout;
-    // Bytes of request bodies held in memory at once, over all clients. A body counts from
-    // before it is read until its response has been written.
+    // Bytes of request bodies held in memory at once, over all clients; set before start. A
+    // body counts from before it is read until its response has been written.
     std::int64_t bodyBudget = defaultBodyBudget;
 
     // The listener's local port and whether it is IPv4; raise getSockNameFailed.
