@@ -176,34 +176,47 @@ std::string readBoundedLine(Socket &socket) {
 } // namespace
 
 std::shared_ptr<HttpRequest> HttpParser::readRequest(Socket &socket) const {
+    Head head = readRequestHead(socket);
+    readRequestBody(socket, head);
+    return std::move(head.request);
+}
+
+HttpParser::Head HttpParser::readRequestHead(Socket &socket) const {
     const std::string line = readBoundedLine(socket);
-    const std::vector<std::string> tokens = text::splitKeepingEmpty(line, ' ');
+    std::vector<std::string> tokens = text::splitKeepingEmpty(line, ' ');
     if (tokens.size() < 3) {
         throw HttpParserError(HttpParserError::Case::invalidStatusLine, line);
     }
-    auto request = std::make_shared<HttpRequest>();
-    request->method = tokens[0];
+    Head head;
+    head.request = std::make_shared<HttpRequest>();
+    HttpRequest &request = *head.request;
+    request.method = tokens[0];
+    head.version = std::move(tokens[2]);
     const std::string target = percentEncode(tokens[1]);
     if (const std::optional<UriParts> parts = parseUriReference(target)) {
-        request->path = percentDecode(parts->path);
+        request.path = percentDecode(parts->path);
         if (parts->query) {
-            request->queryParams = queryItems(*parts->query);
+            request.queryParams = queryItems(*parts->query);
         }
     }
-    request->headers = readHeaderLines(socket);
-    const auto contentLength = request->headers.find("content-length");
-    if (contentLength != request->headers.end()) {
+    request.headers = readHeaderLines(socket);
+    const auto contentLength = request.headers.find("content-length");
+    if (contentLength != request.headers.end()) {
         if (const std::optional<std::int64_t> length = parseSignedDecimal(contentLength->second)) {
             if (*length < 0) {
                 throw HttpParserError(HttpParserError::Case::negativeContentLength);
             }
-            if (*length > maxContentLength) {
-                throw HttpParserError(HttpParserError::Case::contentLengthTooLarge);
-            }
-            request->body = socket.readBytes(*length);
+            head.contentLength = *length;
         }
     }
-    return request;
+    return head;
+}
+
+void HttpParser::readRequestBody(Socket &socket, Head &head) const {
+    if (head.contentLength > maxContentLength) {
+        throw HttpParserError(HttpParserError::Case::contentLengthTooLarge);
+    }
+    head.request->body = socket.readBytes(head.contentLength);
 }
 
 HttpRequest::HeaderMap HttpParser::readHeaderLines(Socket &socket) const {

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 namespace quintarvel {
 
@@ -31,6 +32,9 @@ namespace quintarvel {
 //
 // Limits, each ending the read without taking in the rest: a line of more than maxLineLength
 // bytes, more than maxHeaderLines header lines, a "content-length" above maxContentLength.
+//
+// readRequest reads head and body in one go. The server reads them in two steps
+// (readRequestHead, then readRequestBody), so that it can refuse a body before reading it.
 class HttpParser {
   public:
     static constexpr std::size_t maxLineLength = 64 * 1024;
@@ -41,10 +45,26 @@ class HttpParser {
     HttpParser() = default;
     virtual ~HttpParser() = default;
 
+    // The request line and header lines of one request; its body is still to be read.
+    struct Head {
+        // path, queryParams, method and headers set; body empty.
+        std::shared_ptr<HttpRequest> request;
+        // The third token of the request line, as sent ("HTTP/1.1").
+        std::string version;
+        // The body's length by "content-length": 0 without the header or without a number.
+        std::int64_t contentLength = 0;
+    };
+
     // A new request with path, queryParams, method, headers and body set. Throws
     // HttpParserError, or passes on the SocketError of a failed read (recvFailed when the
     // stream ends first).
     virtual std::shared_ptr<HttpRequest> readRequest(Socket &socket) const;
+    // The head only. Throws invalidStatusLine, negativeContentLength, lineTooLong,
+    // tooManyHeaderLines, or passes on the SocketError of a failed read.
+    virtual Head readRequestHead(Socket &socket) const;
+    // Reads the head's contentLength bytes into its request's body. Throws
+    // contentLengthTooLarge, or passes on the SocketError of a failed read.
+    virtual void readRequestBody(Socket &socket, Head &head) const;
 
   private:
     HttpRequest::HeaderMap readHeaderLines(Socket &socket) const;

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -54,8 +55,10 @@ class HttpRequest {
         // Names lower-cased, values trimmed; a later line with the same name replaces the
         // earlier.
         HeaderMap headers;
-        // The content, without the line break before the next delimiter.
-        Bytes body;
+        // The content, without the line break before the next delimiter: a view into the
+        // request's body, never a copy, so an upload is held in memory once. Valid while that
+        // request lives and its body is not changed.
+        std::span<const std::uint8_t> body;
 
         // The "name" and "filename" parameters of the "content-disposition" header.
         std::optional<std::string> dispositionName() const;
@@ -79,8 +82,9 @@ class HttpRequest {
     // The parts of a "multipart/form-data" body (content type compared exactly), in one
     // forward pass over the body. The body must begin with the delimiter line; a part whose
     // closing delimiter is missing ends the list. A quoted boundary parameter loses its
-    // quotes.
-    virtual std::vector<MultiPart> multipartParts() const;
+    // quotes. The parts view this request's body, so a request about to go away has none.
+    virtual std::vector<MultiPart> multipartParts() const &;
+    std::vector<MultiPart> multipartParts() const && = delete;
     // ---- End of body decoders ------------------------------------------------------------
 };
 

@@ -119,8 +119,10 @@ std::optional<std::string> readMultipartLine(MultipartCursor &cursor) {
 // one LF and one CR removed from the end. A byte that breaks a partial match is not compared
 // again with the frame's first byte: a delimiter is recognised because the line break before
 // it resets the match. That keeps the walk strictly one step per byte. Nothing when the data
-// ends first (the cursor then stands at the end) or is already at its end.
-std::optional<Bytes> readMultipartBody(MultipartCursor &cursor, std::string_view frame) {
+// ends first (the cursor then stands at the end) or is already at its end. The content is a
+// view into the body: nothing is copied.
+std::optional<std::span<const std::uint8_t>> readMultipartBody(MultipartCursor &cursor,
+                                                               std::string_view frame) {
     if (cursor.atEnd()) {
         return std::nullopt;
     }
@@ -137,8 +139,7 @@ std::optional<Bytes> readMultipartBody(MultipartCursor &cursor, std::string_view
             if (end > start && cursor.data[end - 1] == '\r') {
                 --end;
             }
-            return Bytes(cursor.data.begin() + static_cast<std::ptrdiff_t>(start),
-                         cursor.data.begin() + static_cast<std::ptrdiff_t>(end));
+            return std::span(cursor.data).subspan(start, end - start);
         }
     }
     return std::nullopt;
@@ -170,11 +171,11 @@ std::optional<HttpRequest::MultiPart> readMultipartPart(MultipartCursor &cursor,
         }
     }
 
-    std::optional<Bytes> content = readMultipartBody(cursor, frame);
+    const std::optional<std::span<const std::uint8_t>> content = readMultipartBody(cursor, frame);
     if (!content) {
         return std::nullopt;
     }
-    part.body = std::move(*content);
+    part.body = *content;
     return part;
 }
 
@@ -217,7 +218,7 @@ HttpRequest::FormFields HttpRequest::urlencodedFormFields() const {
     return fields;
 }
 
-std::vector<HttpRequest::MultiPart> HttpRequest::multipartParts() const {
+std::vector<HttpRequest::MultiPart> HttpRequest::multipartParts() const & {
     const std::vector<std::string> type = contentTypePieces(headers);
     if (type.empty() || type.front() != "multipart/form-data") {
         return {};

@@ -2,6 +2,7 @@
 
 #include "http/PercentDecoding.h"
 
+#include <algorithm>
 #include <string_view>
 
 namespace quintarvel {
@@ -109,10 +110,44 @@ HttpRouter::Segments HttpRouter::splitPath(const std::string &method, const std:
 HttpHandler HttpRouter::firstMatchingHandler(Node &node, HttpRouteParams &params,
                                              const Segments &segments) {
     std::vector<Node *> matched;
+    searched_.clear();
+    captureLog_.clear();
     matchSegments(node, params, segments, matched, 0, segments.size());
+    searched_.clear();
+    captureLog_.clear();
     if (matched.empty())
         return {};
     return matched.front()->handler;
+}
+
+void HttpRouter::capture(HttpRouteParams &params, const std::string &key, const Segments &segments,
+                         std::size_t index) {
+    params[key] = *segments[index];
+    captureLog_.emplace_back(&key, index);
+}
+
+void HttpRouter::descend(Node &child, HttpRouteParams &params, const Segments &segments,
+                         std::vector<Node *> &matched, std::size_t index, std::size_t count) {
+    const auto pair = std::make_pair(static_cast<const Node *>(&child), index);
+    if (auto before = searched_.find(pair); before != searched_.end()) {
+        // Whatever it matched lies behind the first match already; only its captures count.
+        for (const auto &[key, at] : before->second)
+            capture(params, *key, segments, at);
+        return;
+    }
+    const std::size_t start = captureLog_.size();
+    matchSegments(child, params, segments, matched, index, count);
+    // Only the last capture of each key can show in the table: keep those.
+    Captures last;
+    for (std::size_t i = captureLog_.size(); i-- > start;) {
+        const std::string *key = captureLog_[i].first;
+        if (std::none_of(last.begin(), last.end(),
+                         [key](const auto &c) { return *c.first == *key; }))
+            last.push_back(captureLog_[i]);
+    }
+    captureLog_.resize(start);
+    captureLog_.insert(captureLog_.end(), last.rbegin(), last.rend());
+    searched_.emplace(pair, std::move(last));
 }
 
 void HttpRouter::matchSegments(Node &node, HttpRouteParams &params, const Segments &segments,
@@ -124,17 +159,17 @@ void HttpRouter::matchSegments(Node &node, HttpRouteParams &params, const Segmen
         auto variables = variableChildren(node);
         if (!variables.empty()) {
             auto [key, child] = variables.front();
-            params[*key] = token;
+            capture(params, *key, segments, index);
             if (index + 1 == count && child->isEndOfRoute) {
                 matched.push_back(child);
                 return;
             }
-            matchSegments(*child, params, segments, matched, index + 1, count);
+            descend(*child, params, segments, matched, index + 1, count);
         }
         if (auto literal = node.nodes.find(token); literal != node.nodes.end())
-            matchSegments(*literal->second, params, segments, matched, index + 1, count);
+            descend(*literal->second, params, segments, matched, index + 1, count);
         if (auto any = node.nodes.find("*"); any != node.nodes.end())
-            matchSegments(*any->second, params, segments, matched, index + 1, count);
+            descend(*any->second, params, segments, matched, index + 1, count);
         if (auto run = node.nodes.find("**"); run != node.nodes.end()) {
             Node &wildcard = *run->second;
             for (std::size_t j = index + 2; j < count;) {
@@ -143,7 +178,7 @@ void HttpRouter::matchSegments(Node &node, HttpRouteParams &params, const Segmen
                 const std::string &next = *segments[j];
                 ++j;
                 if (auto after = wildcard.nodes.find(next); after != wildcard.nodes.end())
-                    matchSegments(*after->second, params, segments, matched, j, count);
+                    descend(*after->second, params, segments, matched, j, count);
             }
         }
         return;

@@ -38,6 +38,11 @@ namespace quintarvel {
 // the first found nothing. One parameter table serves the whole search: captures of branches
 // that failed stay in it, and the handler receives it.
 //
+// Cost: a (route node, request segment) pair is searched once per lookup. Several "**" in one
+// route reach the same pair along many paths; the later ones take the first search's outcome
+// (it cannot give an earlier match) and make its captures again, so the result is the one the
+// full depth-first search gives, at no more than (route segments x request segments) searches.
+//
 // Lookups (findRoute) run one at a time on the serial queue "quintarvel.httpserverio.httprouter".
 // Registration goes through the same queue, so a route added while the server serves cannot
 // corrupt a lookup; all routes are normally registered before the server starts.
@@ -85,6 +90,22 @@ class HttpRouter {
     Node rootNode; // touched only on queue_
 
   private:
+    // Captures as (route key, request segment position).
+    using Captures = std::vector<std::pair<const std::string *, std::size_t>>;
+
+    // matchSegments of a child, or, for a pair searched before in this lookup, its captures
+    // made again.
+    void descend(Node &child, HttpRouteParams &params, const Segments &segments,
+                 std::vector<Node *> &matched, std::size_t index, std::size_t count);
+    void capture(HttpRouteParams &params, const std::string &key, const Segments &segments,
+                 std::size_t index);
+
+    // The lookup in progress, touched only on queue_: the pairs searched so far with the last
+    // capture each made per key, and every capture made so far (condensed the same way once
+    // a pair is done).
+    std::map<std::pair<const Node *, std::size_t>, Captures> searched_;
+    Captures captureLog_;
+
     static Segments splitPath(const std::string &method, const std::string &path);
     std::optional<std::pair<HttpRouteParams, HttpHandler>>
     search(const std::optional<Segments> &withMethod, const Segments &anyMethod);

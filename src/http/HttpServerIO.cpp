@@ -25,7 +25,9 @@ using Clock = std::chrono::steady_clock;
 class ClientSocket final : public Socket {
   public:
     ClientSocket(int descriptor, std::chrono::milliseconds idleTimeout)
-        : Socket(descriptor), idleTimeout_(idleTimeout) {}
+        : Socket(descriptor), idleTimeout_(idleTimeout) {
+        setWriteTimeout(idleTimeout);
+    }
 
     // A new request is awaited: no byte for idleTimeout ends the wait, and the request line
     // and headers must be complete within idleTimeout of their first byte.
@@ -55,25 +57,56 @@ class ClientSocket final : public Socket {
         // The body follows the head: the head's deadline no longer applies.
         awaitingHead_ = false;
         const auto total = static_cast<std::uint64_t>(length);
+        // The server has counted the whole length against its body budget: take storage for
+        // exactly that once, so that the body is never copied while it grows. Pages are only
+        // touched as bytes arrive.
+        result.reserve(static_cast<std::size_t>(total));
         const std::size_t buffered =
             static_cast<std::size_t>(std::min<std::uint64_t>(total, end_ - begin_));
         result.assign(buffer_.begin() + static_cast<std::ptrdiff_t>(begin_),
                       buffer_.begin() + static_cast<std::ptrdiff_t>(begin_ + buffered));
         begin_ += buffered;
         std::uint64_t got = buffered;
+        const DescriptorUse use(*this);
         while (got < total) {
             const auto want =
                 static_cast<std::size_t>(std::min<std::uint64_t>(bodyPiece, total - got));
-            // Storage follows the bytes that came, not the length announced.
             result.resize(static_cast<std::size_t>(got) + want);
-            waitReadable();
-            const ssize_t n = ::read(socketFileDescriptor(), result.data() + got, want);
+            waitReadable(use);
+            const ssize_t n =
+                ::read(use.descriptor(SocketError::Case::recvFailed), result.data() + got, want);
             if (n <= 0)
                 throw SocketError::fromErrno(SocketError::Case::recvFailed);
             got += static_cast<std::uint64_t>(n);
             result.resize(static_cast<std::size_t>(got));
         }
         return result;
+    }
+
+    // After a refusal whose body the client may still be sending: says the answer is complete
+    // (end of our stream), then reads and drops what comes for a short while, so that closing
+    // with unread bytes does not reset the connection before the client has read the answer.
+    void closeAfterRefusal() {
+        const DescriptorUse use(*this);
+        if (!use)
+            return;
+        const int d = use.descriptor(SocketError::Case::recvFailed);
+        ::shutdown(d, SHUT_WR);
+        const auto deadline = Clock::now() + std::min(idleTimeout_, lingerLimit);
+        std::array<std::uint8_t, 16 * 1024> sink;
+        while (!isShutdown()) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            if (left <= std::chrono::milliseconds(0))
+                break;
+            pollfd p{d, POLLIN, 0};
+            const int rc = ::poll(&p, 1, static_cast<int>(left.count()));
+            if (rc == -1 && errno == EINTR)
+                continue;
+            if (rc <= 0 || ::read(d, sink.data(), sink.size()) <= 0)
+                break;
+        }
+        close();
     }
 
     std::string peerAddress() const override {
@@ -85,6 +118,7 @@ class ClientSocket final : public Socket {
 
   private:
     static constexpr std::size_t bodyPiece = 64 * 1024;
+    static constexpr std::chrono::milliseconds lingerLimit = std::chrono::seconds(5);
 
     [[noreturn]] static void fail(int error) {
         errno = error;
@@ -92,9 +126,8 @@ class ClientSocket final : public Socket {
     }
 
     // Waits until the socket can be read, within the time limits.
-    void waitReadable() {
-        if (isShutdown())
-            fail(EBADF);
+    void waitReadable(const DescriptorUse &use) {
+        const int d = use.descriptor(SocketError::Case::recvFailed);
         if (!limited_)
             return;
         auto timeout = idleTimeout_;
@@ -105,7 +138,7 @@ class ClientSocket final : public Socket {
                 fail(ETIMEDOUT);
             timeout = std::min(timeout, left);
         }
-        pollfd p{socketFileDescriptor(), POLLIN, 0};
+        pollfd p{d, POLLIN, 0};
         int rc;
         while ((rc = ::poll(&p, 1, static_cast<int>(timeout.count()))) == -1 && errno == EINTR) {
         }
@@ -113,14 +146,13 @@ class ClientSocket final : public Socket {
             fail(ETIMEDOUT);
         if (rc == -1)
             throw SocketError::fromErrno(SocketError::Case::recvFailed);
-        // A stop closes the socket to wake us: don't read a descriptor number it gave up.
-        if (isShutdown())
-            fail(EBADF);
     }
 
     void fill() {
-        waitReadable();
-        const ssize_t n = ::read(socketFileDescriptor(), buffer_.data(), buffer_.size());
+        const DescriptorUse use(*this);
+        waitReadable(use);
+        const ssize_t n =
+            ::read(use.descriptor(SocketError::Case::recvFailed), buffer_.data(), buffer_.size());
         if (n <= 0)
             throw SocketError::fromErrno(SocketError::Case::recvFailed);
         begin_ = 0;
@@ -215,6 +247,49 @@ class ClientSlot {
   private:
     std::shared_ptr<std::atomic<std::size_t>> count_;
 };
+
+// A share of the server's body budget, given back when the request is done with.
+class BodyReservation {
+  public:
+    explicit BodyReservation(std::atomic<std::int64_t> &held) : held_(held) {}
+    ~BodyReservation() { held_.fetch_sub(bytes_); }
+    BodyReservation(const BodyReservation &) = delete;
+    BodyReservation &operator=(const BodyReservation &) = delete;
+
+    // Takes `bytes` more if they fit within `budget` beside what every client holds.
+    bool take(std::int64_t bytes, std::int64_t budget) {
+        std::int64_t current = held_.load();
+        do {
+            if (bytes > budget - current)
+                return false;
+        } while (!held_.compare_exchange_weak(current, current + bytes));
+        bytes_ += bytes;
+        return true;
+    }
+
+  private:
+    std::atomic<std::int64_t> &held_;
+    std::int64_t bytes_ = 0;
+};
+
+// Whether the request names a transfer coding, which the parser does not decode: its body
+// would be taken for the next request.
+bool hasTransferCoding(const HttpRequest &request) {
+    const auto coding = request.headers.find("transfer-encoding");
+    return coding != request.headers.end() && text::lowercased(coding->second) != "identity";
+}
+
+bool expectsContinue(const HttpRequest &request) {
+    const auto expect = request.headers.find("expect");
+    return expect != request.headers.end() && text::lowercased(expect->second) == "100-continue";
+}
+
+bool namesField(const HttpResponse::HeaderMap &fields, std::string_view name) {
+    for (const auto &field : fields)
+        if (text::lowercased(field.first) == name)
+            return true;
+    return false;
+}
 
 // accept(2) failures that concern one connection or a passing shortage, not the listener.
 bool acceptMayGoOn(int error) {
@@ -324,10 +399,16 @@ void HttpServerIO::acceptLoop(const std::shared_ptr<Socket> &listener, DispatchP
     if (!isRunning())
         return;
     for (;;) {
-        if (listener->isShutdown())
-            break;
-        const int client =
-            ::accept4(listener->socketFileDescriptor(), nullptr, nullptr, SOCK_CLOEXEC);
+        int client;
+        {
+            // Held only around the call, so that stop's close of the listener is not kept
+            // waiting past the wake-up.
+            const Socket::DescriptorUse use(*listener);
+            if (!use)
+                break;
+            client = ::accept4(use.descriptor(SocketError::Case::acceptFailed), nullptr, nullptr,
+                               SOCK_CLOEXEC);
+        }
         if (client == -1) {
             const int error = errno;
             // A stopped listener, or a failure of the listener itself, ends the loop; one
@@ -364,8 +445,10 @@ void HttpServerIO::acceptLoop(const std::shared_ptr<Socket> &listener, DispatchP
             // No thread for the client: it is closed when its socket is released here.
         }
     }
-    // A loop whose listener a stop and a new start have replaced must not stop the new one.
-    if (socket() == listener)
+    // A listener that a stop closed needs no stop, and a stop here could hit the server that a
+    // new start has begun meanwhile; a loop whose listener a new start has replaced must not
+    // stop the new one either.
+    if (!listener->isShutdown() && socket() == listener)
         stop();
 }
 
@@ -388,17 +471,50 @@ void HttpServerIO::serveClient(const std::shared_ptr<Socket> &client) {
     });
 }
 
+bool HttpServerIO::readBody(Socket &socket, HttpParser::Head &head, bool http11,
+                            detail::BodyReservation &reservation) {
+    std::optional<HttpResponse> refusal;
+    if (detail::hasTransferCoding(*head.request))
+        refusal = HttpResponse::raw(411, "Length Required");
+    else if (head.contentLength > 0 && (head.contentLength > HttpParser::maxContentLength ||
+                                        !reservation.take(head.contentLength, bodyBudget)))
+        refusal = HttpResponse::raw(413, "Content Too Large");
+    if (refusal) {
+        try {
+            writeResponse(socket, *refusal, false, http11);
+        } catch (...) {
+        }
+        if (auto *client = dynamic_cast<ClientSocket *>(&socket))
+            client->closeAfterRefusal();
+        return false;
+    }
+    try {
+        if (head.contentLength > 0 && http11 && detail::expectsContinue(*head.request))
+            socket.writeString("HTTP/1.1 100 Continue\r\n\r\n");
+        parser_.readRequestBody(socket, head);
+    } catch (...) {
+        return false; // a broken connection, or no memory for the body: end it without answer
+    }
+    return true;
+}
+
 void HttpServerIO::serveConnection(const std::shared_ptr<Socket> &socket) {
     auto *client = dynamic_cast<ClientSocket *>(socket.get());
     while (isRunning()) {
-        std::shared_ptr<HttpRequest> request;
+        HttpParser::Head head;
         try {
             if (client)
                 client->beginRequest();
-            request = parser_.readRequest(*socket);
+            head = parser_.readRequestHead(*socket);
         } catch (...) {
             break; // unreadable request or broken connection: end it without an answer
         }
+        // HTTP/1.1 clients keep a connection unless told it closes.
+        const bool http11 = head.version == "HTTP/1.1";
+        detail::BodyReservation reservation(bodyBytesHeld_);
+        if (!readBody(*socket, head, http11, reservation))
+            break;
+        const std::shared_ptr<HttpRequest> request = std::move(head.request);
         try {
             request->address = socket->peerAddress();
         } catch (...) {
@@ -423,7 +539,7 @@ void HttpServerIO::serveConnection(const std::shared_ptr<Socket> &socket) {
 
         if (isRunning()) {
             try {
-                keepAlive = writeResponse(*socket, response, keepAlive);
+                keepAlive = writeResponse(*socket, response, keepAlive, http11);
             } catch (const std::exception &error) {
                 std::printf("Failed to send response: %s\n", error.what());
                 std::fflush(stdout);
@@ -452,17 +568,23 @@ void HttpServerIO::serveConnection(const std::shared_ptr<Socket> &socket) {
     socket->close();
 }
 
-bool HttpServerIO::writeResponse(Socket &socket, const HttpResponse &response, bool keepAlive) {
+bool HttpServerIO::writeResponse(Socket &socket, const HttpResponse &response, bool keepAlive,
+                                 bool announceClose) {
     if (!isRunning())
         return false;
     std::string head = "HTTP/1.1 " + std::to_string(response.statusCode()) + " " +
                        response.reasonPhrase() + "\r\n";
     auto [length, bodyWriter] = response.lengthAndWriter();
+    const HttpResponse::HeaderMap fields = response.headerFields();
+    const bool kept = keepAlive && length != -1;
     if (length >= 0)
         head += "Content-Length: " + std::to_string(length) + "\r\n";
-    if (keepAlive && length != -1)
+    if (kept)
         head += "Connection: keep-alive\r\n";
-    for (const auto &[name, value] : response.headerFields())
+    else if (announceClose && response.kind() != HttpResponse::Case::switchProtocols &&
+             !detail::namesField(fields, "connection"))
+        head += "Connection: close\r\n";
+    for (const auto &[name, value] : fields)
         head += name + ": " + value + "\r\n";
     head += "\r\n";
     detail::InnerWriteContext context(socket, std::move(head));
@@ -477,7 +599,7 @@ bool HttpServerIO::writeResponse(Socket &socket, const HttpResponse &response, b
         }
     }
     context.flushHead();
-    return keepAlive && length != -1;
+    return kept;
 }
 
 void HttpServerIO::stop() {

@@ -21,6 +21,10 @@
 
 namespace quintarvel {
 
+namespace detail {
+class BodyReservation;
+}
+
 // The root of the HTTP server: the listening socket, the accept loop, one serving task per
 // client, response writing with keep-alive, the running state and the service announcement.
 // Handlers are chosen by selectHandler, which answers 404 "Not Found" here; HttpServer
@@ -34,14 +38,27 @@ namespace quintarvel {
 // Own the server through std::shared_ptr (start() refuses otherwise).
 //
 // Keep-alive: a connection stays open after a response only when the request's "connection"
-// header, trimmed of white space, is exactly "keep-alive" and the response has a length.
+// header, trimmed of white space, is exactly "keep-alive" and the response has a length. An
+// HTTP/1.1 client takes a connection as persistent unless told otherwise, so the answer to an
+// HTTP/1.1 request after which the server closes says "Connection: close" (a 101 answer and
+// one whose handler set its own "Connection" field aside).
+//
+// Bodies: a request with a transfer coding other than "identity" is answered 411 "Length
+// Required" and the connection closes; its body is never read. A body is read whole into
+// memory, and bodies held at once share bodyBudget: a "content-length" that does not fit what
+// is left of it is answered 413 "Content Too Large" before any of the body is read, and the
+// connection closes (after a short wait that drops what the client still sends, so that it
+// can read the answer). An HTTP/1.1 request that sent "Expect: 100-continue" gets "HTTP/1.1
+// 100 Continue" before its body is read, and a refusal at once in its place.
 //
 // Limits (not in the wire protocol, there to keep the server alive):
 // - at most clientLimit clients are served at once; a connection beyond that is closed at once;
 // - a client that sends nothing for idleTimeout is disconnected, and a request line with its
 //   headers must be complete within idleTimeout of its first byte (so a client trickling header
-//   bytes cannot hold its task for ever); a body that keeps arriving is never cut off.
-// A protocol-switch session takes its socket over without these time limits.
+//   bytes cannot hold its task for ever); a body that keeps arriving is never cut off;
+// - a write that makes no progress for idleTimeout drops the client (one that sends requests
+//   but never reads the answers), WebSocket sends included.
+// A protocol-switch session takes its socket over without the read time limits.
 class HttpServerIO : public std::enable_shared_from_this<HttpServerIO> {
   public:
     enum class HttpServerIOState : std::int32_t {
@@ -53,6 +70,7 @@ class HttpServerIO : public std::enable_shared_from_this<HttpServerIO> {
 
     static constexpr std::size_t defaultClientLimit = 1024;
     static constexpr std::chrono::milliseconds defaultIdleTimeout = std::chrono::seconds(60);
+    static constexpr std::int64_t defaultBodyBudget = std::int64_t{2} << 30;
 
     HttpServerIO();
     // Stops a running server; the listener closes when released.
@@ -80,6 +98,9 @@ class HttpServerIO : public std::enable_shared_from_this<HttpServerIO> {
     // Set before start.
     std::size_t clientLimit = defaultClientLimit;
     std::chrono::milliseconds idleTimeout = defaultIdleTimeout;
+    // Bytes of request bodies held in memory at once, over all clients; set before start. A
+    // body counts from before it is read until its response has been written.
+    std::int64_t bodyBudget = defaultBodyBudget;
 
     // The listener's local port and whether it is IPv4; raise getSockNameFailed.
     virtual std::uint16_t listeningPort() const;
@@ -99,10 +120,12 @@ class HttpServerIO : public std::enable_shared_from_this<HttpServerIO> {
     // The request loop of one connection; closes the socket at its end.
     virtual void serveConnection(const std::shared_ptr<Socket> &socket);
     // Writes status line, "Content-Length" (when the response has a length), "Connection:
-    // keep-alive" (when asked and there is a length), the header fields, a blank line and the
-    // body. Returns whether the connection stays open. Raises write errors and the body
-    // writer's errors.
-    virtual bool writeResponse(Socket &socket, const HttpResponse &response, bool keepAlive);
+    // keep-alive" (when asked and there is a length) or, when the connection will close and
+    // announceClose is set, "Connection: close", the header fields, a blank line and the body.
+    // Returns whether the connection stays open. Raises write errors and the body writer's
+    // errors.
+    virtual bool writeResponse(Socket &socket, const HttpResponse &response, bool keepAlive,
+                               bool announceClose = false);
 
     std::shared_ptr<NetService> netService() const;
     // Announces the listener's port under the domain, type and name, replacing an earlier
@@ -122,6 +145,10 @@ class HttpServerIO : public std::enable_shared_from_this<HttpServerIO> {
     // Each accept loop serves the listener that its start opened.
     void acceptLoop(const std::shared_ptr<Socket> &listener, DispatchPriority priority);
     void serveClient(const std::shared_ptr<Socket> &client);
+    // Reads the body of a request whose head has been read, or answers the refusal; false
+    // when the connection is to end.
+    bool readBody(Socket &socket, HttpParser::Head &head, bool http11,
+                  detail::BodyReservation &reservation);
 
     mutable std::mutex mutex_; // guards delegate_, socket_ and netService_
     std::weak_ptr<HttpServerIODelegate> delegate_;
@@ -134,6 +161,8 @@ class HttpServerIO : public std::enable_shared_from_this<HttpServerIO> {
     SerialQueue queue_;
     // Clients accepted and not yet done, shared with their tasks.
     std::shared_ptr<std::atomic<std::size_t>> activeClients_;
+    // Bytes of bodies held now, against bodyBudget.
+    std::atomic<std::int64_t> bodyBytesHeld_{0};
     HttpParser parser_;
 };
 

@@ -11,6 +11,7 @@
 #include <pthread.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -64,6 +65,11 @@ class SigPipeBlock {
     throw SocketError::fromErrno(kind);
 }
 
+// A send that the write timeout cut off without progress.
+bool timedOut(int error) {
+    return error == EAGAIN || error == EWOULDBLOCK;
+}
+
 sockaddr_storage localAddress(int descriptor) {
     sockaddr_storage address{};
     socklen_t length = sizeof address;
@@ -81,20 +87,68 @@ Socket::~Socket() {
     closeOnce();
 }
 
+Socket::DescriptorUse::DescriptorUse(const Socket &socket)
+    : socket_(socket), held_(socket.acquire()) {}
+
+Socket::DescriptorUse::~DescriptorUse() {
+    if (held_)
+        socket_.release();
+}
+
+int Socket::DescriptorUse::descriptor(SocketError::Case whenClosed) const {
+    if (!held_)
+        throwClosed(whenClosed);
+    return socket_.socketFileDescriptor();
+}
+
+bool Socket::acquire() const {
+    std::uint32_t state = useState_.load();
+    do {
+        if (state & closing)
+            return false;
+    } while (!useState_.compare_exchange_weak(state, state + oneUse));
+    return true;
+}
+
+void Socket::release() const {
+    // The last use to leave after close() has begun closes the descriptor: only then can no
+    // thread still hand its number to a system call.
+    if (useState_.fetch_sub(oneUse) - oneUse == closing)
+        closeDescriptor(descriptor_);
+}
+
 void Socket::close() {
     closeOnce();
 }
 
 void Socket::closeOnce() {
-    if (shutdown_.exchange(true)) {
-        return;
-    }
+    // Marked closing and counted as a use in one step, so the descriptor stays ours until the
+    // shutdown below has been made.
+    std::uint32_t state = useState_.load();
+    do {
+        if (state & closing)
+            return;
+    } while (!useState_.compare_exchange_weak(state, (state + oneUse) | closing));
     if (descriptor_ >= 0) {
         // close(2) alone does not wake a thread blocked in read or accept on Linux; shutdown
         // does. It fails harmlessly on descriptors that are not connected sockets.
         ::shutdown(descriptor_, SHUT_RDWR);
     }
-    closeDescriptor(descriptor_);
+    release();
+}
+
+void Socket::setWriteTimeout(std::chrono::milliseconds limit) {
+    const DescriptorUse use(*this);
+    if (!use)
+        return;
+    const auto ms = std::max<std::int64_t>(limit.count(), 0);
+    const timeval value{static_cast<time_t>(ms / 1000), static_cast<suseconds_t>(ms % 1000 * 1000)};
+    ::setsockopt(use.descriptor(Case::writeFailed), SOL_SOCKET, SO_SNDTIMEO, &value, sizeof value);
+}
+
+SocketError Socket::dropStalledPeer(SocketError error) {
+    close();
+    return error;
 }
 
 int Socket::closeDescriptor(int descriptor) {
@@ -157,10 +211,9 @@ std::shared_ptr<Socket> Socket::openListener(std::uint16_t port, bool forceIPv4,
 }
 
 std::shared_ptr<Socket> Socket::acceptClient() {
-    if (isShutdown()) {
-        throwClosed(Case::acceptFailed);
-    }
-    const int client = ::accept4(socketFileDescriptor(), nullptr, nullptr, SOCK_CLOEXEC);
+    const DescriptorUse use(*this);
+    const int client =
+        ::accept4(use.descriptor(Case::acceptFailed), nullptr, nullptr, SOCK_CLOEXEC);
     if (client == -1) {
         throw SocketError::fromErrno(Case::acceptFailed);
     }
@@ -169,20 +222,23 @@ std::shared_ptr<Socket> Socket::acceptClient() {
 }
 
 std::uint16_t Socket::localPort() const {
-    const sockaddr_storage address = localAddress(socketFileDescriptor());
+    const DescriptorUse use(*this);
+    const sockaddr_storage address = localAddress(use.descriptor(Case::getSockNameFailed));
     // sin_port and sin6_port lie at the same offset.
     return ntohs(reinterpret_cast<const sockaddr_in *>(&address)->sin_port);
 }
 
 bool Socket::usesIPv4() const {
-    return localAddress(socketFileDescriptor()).ss_family == AF_INET;
+    const DescriptorUse use(*this);
+    return localAddress(use.descriptor(Case::getSockNameFailed)).ss_family == AF_INET;
 }
 
 std::string Socket::peerAddress() const {
     sockaddr_storage address{};
     socklen_t length = sizeof address;
-    if (::getpeername(socketFileDescriptor(), reinterpret_cast<sockaddr *>(&address), &length) ==
-        -1) {
+    const DescriptorUse use(*this);
+    if (::getpeername(use.descriptor(Case::getPeerNameFailed),
+                      reinterpret_cast<sockaddr *>(&address), &length) == -1) {
         throw SocketError::fromErrno(Case::getPeerNameFailed);
     }
     char host[NI_MAXHOST] = {};
@@ -194,18 +250,22 @@ std::string Socket::peerAddress() const {
 }
 
 void Socket::writeAll(const std::uint8_t *start, std::int64_t count) {
+    if (count < 1) {
+        return;
+    }
+    const DescriptorUse use(*this);
+    const int d = use.descriptor(Case::writeFailed);
     std::int64_t sent = 0;
     while (sent < count) {
-        if (isShutdown()) {
-            throwClosed(Case::writeFailed);
-        }
-        const int d = socketFileDescriptor();
         const std::size_t want = static_cast<std::size_t>(count - sent);
         ssize_t result = ::send(d, start + sent, want, MSG_NOSIGNAL);
         if (result == -1 && errno == ENOTSOCK) {
             result = ::write(d, start + sent, want);
         }
         if (result <= 0) {
+            if (result == -1 && timedOut(errno)) {
+                throw dropStalledPeer(SocketError::fromErrno(Case::writeFailed));
+            }
             throw SocketError::fromErrno(Case::writeFailed);
         }
         sent += result;
@@ -238,18 +298,22 @@ void Socket::writeFromPointer(const void *pointer, std::int64_t length) {
 }
 
 void Socket::sendFile(File &file) {
-    if (isShutdown()) {
-        throwClosed(Case::writeFailed);
-    }
+    const DescriptorUse use(*this);
+    const int d = use.descriptor(Case::writeFailed);
     // Bytes still in the stream's buffer would otherwise be missing from the file.
     std::fflush(file.pointer);
     const int in = ::fileno(file.pointer);
     off_t offset = 0;
     const SigPipeBlock noSigPipe;
     while (true) {
-        const ssize_t result = ::sendfile(socketFileDescriptor(), in, &offset, sendFilePiece);
+        const ssize_t result = ::sendfile(d, in, &offset, sendFilePiece);
         if (result == -1) {
-            throw SocketError(Case::writeFailed, "sendfile: " + Errno::currentMessage());
+            const int failure = errno;
+            SocketError error(Case::writeFailed, "sendfile: " + Errno::currentMessage());
+            if (timedOut(failure)) {
+                throw dropStalledPeer(std::move(error));
+            }
+            throw error;
         }
         if (result == 0) {
             return;
@@ -258,11 +322,9 @@ void Socket::sendFile(File &file) {
 }
 
 std::uint8_t Socket::readByte() {
-    if (isShutdown()) {
-        throwClosed(Case::recvFailed);
-    }
+    const DescriptorUse use(*this);
     std::uint8_t byte = 0;
-    if (::read(socketFileDescriptor(), &byte, 1) <= 0) {
+    if (::read(use.descriptor(Case::recvFailed), &byte, 1) <= 0) {
         throw SocketError::fromErrno(Case::recvFailed);
     }
     return byte;
@@ -275,15 +337,14 @@ std::vector<std::uint8_t> Socket::readBytes(std::int64_t length) {
     }
     const auto total = static_cast<std::uint64_t>(length);
     result.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(total, 64 * 1024)));
+    const DescriptorUse use(*this);
+    const int d = use.descriptor(Case::recvFailed);
     std::uint64_t got = 0;
     while (got < total) {
-        if (isShutdown()) {
-            throwClosed(Case::recvFailed);
-        }
         const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(readPiece, total - got));
         // resize grows the capacity geometrically, so storage follows the bytes that came.
         result.resize(static_cast<std::size_t>(got) + want);
-        const ssize_t n = ::read(socketFileDescriptor(), result.data() + got, want);
+        const ssize_t n = ::read(d, result.data() + got, want);
         if (n <= 0) {
             throw SocketError::fromErrno(Case::recvFailed);
         }

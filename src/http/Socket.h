@@ -4,6 +4,7 @@
 #include "pages/File.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -23,7 +24,9 @@ namespace quintarvel {
 // One task at a time reads and writes a socket. close() may come from another thread while that
 // task is blocked in a read, write or accept: the blocked call then fails and the task ends.
 // After close() every read and write fails at once (text "Bad file descriptor") rather than
-// touching a descriptor number the system may have handed out again.
+// touching a descriptor number the system may have handed out again. close() only shuts the
+// socket down while another thread is inside a system call on it; the last of those closes the
+// descriptor on its way out, so the number is never free while a call could still use it.
 //
 // Writes never raise SIGPIPE: a peer that has gone away gives writeFailed.
 class Socket {
@@ -35,9 +38,29 @@ class Socket {
     Socket(const Socket &) = delete;
     Socket &operator=(const Socket &) = delete;
 
+    // Keeps the descriptor from being closed (its number from being reused) for as long as it
+    // lives; every system call on the descriptor happens under one. Holds nothing once close()
+    // has begun.
+    class DescriptorUse {
+      public:
+        explicit DescriptorUse(const Socket &socket);
+        ~DescriptorUse();
+        DescriptorUse(const DescriptorUse &) = delete;
+        DescriptorUse &operator=(const DescriptorUse &) = delete;
+
+        explicit operator bool() const { return held_; }
+        // The descriptor; raises `whenClosed` with the text "Bad file descriptor" when nothing
+        // is held.
+        int descriptor(SocketError::Case whenClosed) const;
+
+      private:
+        const Socket &socket_;
+        bool held_;
+    };
+
     virtual int socketFileDescriptor() const { return descriptor_; }
     // Whether close() has run.
-    bool isShutdown() const { return shutdown_.load(); }
+    bool isShutdown() const { return (useState_.load() & closing) != 0; }
 
     // A listening TCP socket on the port (0: the system picks one; see localPort()), IPv6
     // (taking IPv4 clients as mapped addresses, the system default) unless forceIPv4. A
@@ -52,6 +75,11 @@ class Socket {
     std::shared_ptr<Socket> acceptClient();
 
     virtual void close();
+
+    // A write that makes no progress for `limit` fails with writeFailed and closes the socket,
+    // so a peer that stops reading cannot hold its writer for ever. Zero: no limit (the
+    // default).
+    void setWriteTimeout(std::chrono::milliseconds limit);
 
     // Queries; each raises getSockNameFailed.
     virtual std::uint16_t localPort() const;
@@ -108,11 +136,19 @@ class Socket {
     };
 
   private:
+    // useState_: bit 0 is set once close() has begun; the rest counts the DescriptorUses.
+    static constexpr std::uint32_t closing = 1;
+    static constexpr std::uint32_t oneUse = 2;
+
+    bool acquire() const;
+    void release() const;
     void closeOnce();
+    // A write timed out: the peer is dropped. Returns the error to raise.
+    SocketError dropStalledPeer(SocketError error);
     void writeAll(const std::uint8_t *start, std::int64_t count);
 
     const int descriptor_;
-    std::atomic<bool> shutdown_{false};
+    mutable std::atomic<std::uint32_t> useState_{0};
 };
 
 } // namespace quintarvel

@@ -14,6 +14,7 @@
 #include <exception>
 #include <filesystem>
 #include <nlohmann/json.hpp>
+#include <span>
 #include <string_view>
 #include <utility>
 
@@ -32,12 +33,13 @@ HttpResponse refused(const std::string &reason) {
     return jsonAnswer({{"status", "error"}, {"errormessage", reason}});
 }
 
-std::string_view bytesOf(const HttpRequest::Bytes &body) {
+std::string_view bytesOf(std::span<const std::uint8_t> body) {
     return {reinterpret_cast<const char *>(body.data()), body.size()};
 }
 
 // The write's outcome is not checked: a missing file fails the solve, which reports it.
-void saveUpload(SolverDelegate &solver, const std::string &path, const HttpRequest::Bytes &body) {
+void saveUpload(SolverDelegate &solver, const std::string &path,
+                std::span<const std::uint8_t> body) {
     writeFileAtomically(path, bytesOf(body));
     solver.busy("\nFile uploaded to " + path + " (" + std::to_string(body.size()) + " bytes)");
 }

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <future>
 #include <spawn.h>
 #include <string>
@@ -76,7 +77,8 @@ TEST(MultipartPartsFromCurl, TextFieldAndBinaryFile) {
     EXPECT_EQ(parts[1].dispositionName(), "image");
     EXPECT_EQ(parts[1].dispositionFilename(), "m31 stack.fits");
     EXPECT_EQ(parts[1].headers.at("content-type"), "application/octet-stream");
-    EXPECT_TRUE(parts[1].body == HttpRequest::Bytes(content.begin(), content.end()));
+    EXPECT_TRUE(std::ranges::equal(parts[1].body, content, {}, {},
+                                   [](char c) { return static_cast<std::uint8_t>(c); }));
 }
 
 } // namespace

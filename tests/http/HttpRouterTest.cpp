@@ -97,6 +97,40 @@ TEST(HttpRouter, RunStandsForAtLeastTwoSegments) {
         EXPECT_EQ(found(*router, "GET", path), tag) << path;
 }
 
+// Runs in one route reach the same (route node, request segment) pairs along very many paths;
+// each pair is searched once, with the outcome of the search through every path.
+TEST(HttpRouter, NestedRunsSearchEachPairOnce) {
+    struct CountingRouter : HttpRouter {
+        void matchSegments(Node &node, HttpRouteParams &params, const Segments &segments,
+                           std::vector<Node *> &matched, std::size_t index,
+                           std::size_t count) override {
+            ++searches;
+            HttpRouter::matchSegments(node, params, segments, matched, index, count);
+        }
+        std::size_t searches = 0;
+    };
+    CountingRouter router;
+    router.addRoute("GET", "/**/a/**/a/**/a/**/a",
+                    [](std::shared_ptr<HttpRequest>) { return HttpResponse::raw(1, "tag"); });
+    std::string path; // 800 bytes
+    for (int i = 0; i < 400; ++i)
+        path += "/a";
+    // The root and nine route nodes, each at most once per request position (the method's and
+    // the end included).
+    const std::size_t bound = 10 * (400 + 2);
+    EXPECT_EQ(found(router, "GET", path), 1);
+    EXPECT_LE(router.searches, bound);
+    router.searches = 0;
+    EXPECT_EQ(found(router, "GET", path.substr(2) + "/b"), 0);
+    EXPECT_LE(router.searches, bound);
+    // The capture is the last one the search through every path makes, though the pair that
+    // makes it is reached along several.
+    auto captures = routerWith({{"GET", "/**/a/**/a/:x/**/b", 2}});
+    HttpRouteParams params;
+    EXPECT_EQ(found(*captures, "GET", "/k/m/a/n/o/a/1/2/a/3/a/4/5/b", &params), 2);
+    EXPECT_EQ(params, (HttpRouteParams{{":x", "4"}}));
+}
+
 TEST(HttpRouter, RequestSegmentsArePercentDecodedRouteKeysAreNot) {
     auto router = routerWith(
         {{"GET", "/A", 1}, {"GET", "/%42", 2}, {"GET", "/star/*", 3}, {"GET", "/v/:name", 4}});

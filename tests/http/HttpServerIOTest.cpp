@@ -75,11 +75,14 @@ TEST(HttpServerIO, FailuresAnswer500OrEndTheConnectionAndFailedWritesAreReported
             throw SocketError(SocketError::Case::writeFailed, "Broken pipe");
         });
     };
+    // An HTTP/1.1 client is told that the connection closes; an HTTP/1.0 one expects it.
     EXPECT_EQ(served(*server, "GET /throw HTTP/1.1\r\n\r\n"),
+              "HTTP/1.1 500 Internal Server Error\r\nConnection: close\r\n" + serverLine + "\r\n");
+    EXPECT_EQ(served(*server, "GET /throw HTTP/1.0\r\n\r\n"),
               "HTTP/1.1 500 Internal Server Error\r\n" + serverLine + "\r\n");
     testing::internal::CaptureStdout();
     EXPECT_EQ(served(*server, "GET /badwriter HTTP/1.1\r\n\r\n"),
-              "HTTP/1.1 200 OK\r\n" + serverLine + "\r\n");
+              "HTTP/1.1 200 OK\r\nConnection: close\r\n" + serverLine + "\r\n");
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "Failed to send response: writeFailed(\"Broken pipe\")\n");
     // Unreadable requests end the connection without an answer.

@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
 #include <future>
 #include <latch>
 #include <limits>
@@ -203,4 +204,53 @@ TEST(Socket, CloseEndsABlockedReadAndLaterUseFails) {
     EXPECT_EQ(result.get(), SocketError::Case::recvFailed);
     EXPECT_EQ(caseOf([&] { socket->writeString("x"); }), SocketError::Case::writeFailed);
     EXPECT_EQ(caseOf([&] { socket->localPort(); }), SocketError::Case::getSockNameFailed);
+}
+
+// A socket whose user pauses once between deciding to make its system call and making it:
+// the gap in which a close from another thread used to free the number for the next
+// connection, whose bytes the call then read or to which it wrote.
+struct PausingSocket : Socket {
+    using Socket::Socket;
+    int socketFileDescriptor() const override {
+        if (pauseOn.load() == std::this_thread::get_id()) {
+            pauseOn = std::thread::id();
+            inGap.count_down();
+            resume.wait();
+        }
+        return Socket::socketFileDescriptor();
+    }
+    mutable std::atomic<std::thread::id> pauseOn;
+    mutable std::latch inGap{1};
+    mutable std::latch resume{1};
+};
+
+TEST(Socket, CloseDuringAnotherThreadsCallKeepsTheNumberUntilThatCallEnds) {
+    const std::function<void(Socket &)> operations[] = {
+        [](Socket &s) { s.readByte(); },
+        [](Socket &s) { s.writeString("for the old connection"); },
+    };
+    for (const auto &operation : operations) {
+        SocketPair pair;
+        const int fd = pair.takeServer();
+        auto socket = std::make_shared<PausingSocket>(fd);
+        auto user = std::async(std::launch::async, [&] {
+            socket->pauseOn = std::this_thread::get_id();
+            return caseOf([&] { operation(*socket); });
+        });
+        socket->inGap.wait();
+        socket->close();
+        EXPECT_TRUE(isOpen(fd)) << "closed while a call may still use the number";
+        // The next connection takes the lowest free numbers.
+        SocketPair next;
+        next.send("for the new connection");
+        socket->resume.count_down();
+        const SocketError::Case failure = user.get();
+        EXPECT_TRUE(failure == SocketError::Case::recvFailed ||
+                    failure == SocketError::Case::writeFailed);
+        EXPECT_EQ(next.drainClient(), "");
+        next.shutdownClientWrite();
+        Socket nextServer(next.takeServer());
+        EXPECT_EQ(textOf(nextServer.readBytes(22)), "for the new connection");
+        EXPECT_FALSE(isOpen(fd)) << "the last user closes it";
+    }
 }
