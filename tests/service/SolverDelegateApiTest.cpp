@@ -118,7 +118,7 @@ TEST_F(SolverDelegateApi, OnlyOneOfManyClaimsAtOnceWins) {
 // A form that cannot be read for want of memory, as a large part may.
 class UnreadableForm : public HttpRequest {
   public:
-    std::vector<MultiPart> multipartParts() const override { throw std::bad_alloc(); }
+    std::vector<MultiPart> multipartParts() const & override { throw std::bad_alloc(); }
 };
 
 TEST_F(SolverDelegateApi, UploadThatThrowsEndsItsRequestFailedNamingTheCause) {
