@@ -14,6 +14,7 @@
 #include "support/IndexLinks.h"
 #include "support/LoopbackHttpClient.h"
 #include "support/PrivateAvahi.h"
+#include "support/SolverFixture.h"
 #include "support/StarField.h"
 #include "support/TempDir.h"
 
@@ -154,12 +155,8 @@ int main(int argc, char **argv) {
     // The service on a loopback port of its own; its announcement goes to a private bus with
     // no daemon, so it reaches nobody.
     test::PrivateAvahi privateBus;
-    SolverDelegate::ServiceOptions service;
-    service.port = 0;
-    service.forceIPv4 = true;
-    service.listenAddress = "127.0.0.1";
-    service.bonjourName = test::PrivateAvahi::uniqueName("Quintarvel bench");
-    solver->startServices(service);
+    solver->startServices(
+        test::loopbackServiceOptions(test::PrivateAvahi::uniqueName("Quintarvel bench")));
     const std::uint16_t port = solver->httpServer()->listeningPort();
     mainQueue().drain();
 

@@ -45,12 +45,8 @@ class AppDelegateTest : public ::testing::Test, protected test::SolverFixture {
         app = std::make_shared<AppDelegate>(legacy());
         app->setSolver(solver);
         app->setIndexManager(indexManager);
-        SolverDelegate::ServiceOptions services;
-        services.port = 0;
-        services.forceIPv4 = true;
-        services.listenAddress = "127.0.0.1";
-        services.bonjourName = "Quintarvel test " + std::to_string(getpid());
-        app->setServiceOptions(services);
+        app->setServiceOptions(
+            test::loopbackServiceOptions("Quintarvel test " + std::to_string(getpid())));
         solver->setUserDefaults(std::make_shared<UserDefaults>(std::nullopt));
     }
     ~AppDelegateTest() override { solver->stopServices(); }

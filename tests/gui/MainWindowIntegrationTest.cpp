@@ -9,6 +9,7 @@
 #include "platform/Folders.h"
 #include "support/FakePanels.h"
 #include "support/ImageFiles.h"
+#include "support/SolverFixture.h"
 #include "support/TempDir.h"
 #include "support/TestTrash.h"
 
@@ -108,10 +109,8 @@ class MainWindowIntegrationTest : public ::testing::Test {
         options.userDefaults = std::make_shared<UserDefaults>(defaultsFile());
         options.openPanels = panels.openPanels();
         options.savePanels = panels.savePanels();
-        options.services.port = 0;
-        options.services.forceIPv4 = true;
-        options.services.listenAddress = "127.0.0.1";
-        options.services.bonjourName = "Quintarvel GUI test " + std::to_string(getpid());
+        options.services =
+            test::loopbackServiceOptions("Quintarvel GUI test " + std::to_string(getpid()));
         interface = std::make_unique<MainInterface>(options);
         interface->launch();
     }

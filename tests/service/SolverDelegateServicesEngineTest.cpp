@@ -36,12 +36,8 @@ class SolverDelegateServicesEngine : public ::testing::Test {
         field.emplace(options, test::catalogStars(160, 1, 6, indexFiles,
                                                   QUINTARVEL_LIBEXEC_DIR "/query-starkd"));
 
-        SolverDelegate::ServiceOptions service;
-        service.port = 0;
-        service.forceIPv4 = true;
-        service.listenAddress = "127.0.0.1";
-        service.bonjourName = test::PrivateAvahi::uniqueName("Quintarvel");
-        solver->startServices(service);
+        solver->startServices(
+            test::loopbackServiceOptions(test::PrivateAvahi::uniqueName("Quintarvel")));
         port = solver->httpServer()->listeningPort();
     }
 

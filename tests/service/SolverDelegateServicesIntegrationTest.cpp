@@ -48,10 +48,7 @@ class SolverDelegateServices : public ::testing::Test, protected test::SolverFix
     SolverDelegateServices() : SolverFixture(QUINTARVEL_TEST_FIXTURES "/pipeline-engine") {
         test::writeFile(support() / "solution", "ra_center 160.5\ndec_center 1.25\n"
                                                 "orientation 30\npixscale 29.97\nparity 1\n");
-        options.port = 0;
-        options.forceIPv4 = true;
-        options.listenAddress = "127.0.0.1";
-        options.bonjourName = test::PrivateAvahi::uniqueName("Quintarvel");
+        options = test::loopbackServiceOptions(test::PrivateAvahi::uniqueName("Quintarvel"));
     }
     ~SolverDelegateServices() override {
         solver->stopServices();

@@ -39,4 +39,13 @@ void SolverFixture::drainMainQueue() {
     mainQueue().drain();
 }
 
+SolverDelegate::ServiceOptions loopbackServiceOptions(const std::string &bonjourName) {
+    SolverDelegate::ServiceOptions options;
+    options.port = 0;
+    options.forceIPv4 = true;
+    options.listenAddress = "127.0.0.1";
+    options.bonjourName = bonjourName;
+    return options;
+}
+
 } // namespace quintarvel::test

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <string>
 
 namespace quintarvel::test {
 
@@ -32,5 +33,8 @@ struct SolverFixture {
   private:
     std::filesystem::path enginesFolder_;
 };
+
+// The service on 127.0.0.1 at a port the system picks, announced under `bonjourName`.
+SolverDelegate::ServiceOptions loopbackServiceOptions(const std::string &bonjourName);
 
 } // namespace quintarvel::test
