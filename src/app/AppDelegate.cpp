@@ -2,6 +2,7 @@
 
 #include "app/AppGlobals.h"
 #include "app/RawImageRep.h"
+#include "platform/Folders.h"
 #include "platform/ImageRepClass.h"
 #include "platform/Process.h"
 #include "platform/SystemLog.h"
@@ -62,10 +63,41 @@ void emptyLegacyFolder(const fs::path &legacy, const fs::path &shared) {
     }
 }
 
+std::string modeText(mode_t mode) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode));
+    return text;
+}
+
+// The pipes in the support folder are open to anyone who can reach them, so the container is
+// what keeps other users out: nothing may be made in it unless it is private. A container
+// that cannot be made at all throws, and start-up goes on without a support folder.
+void makeContainerPrivate(const fs::path &container) {
+    using State = folders::FolderPrivacy::State;
+    const auto privacy = folders::makePrivate(container);
+    const std::string named = std::string("The container folder ") + container.string() +
+                              " of the application group " + applicationGroup;
+    switch (privacy.state) {
+    case State::made:
+    case State::kept:
+        return;
+    case State::narrowed:
+        systemLog(named + " was open to other users (mode " + modeText(privacy.oldMode) +
+                  "): narrowed to " + modeText(privacy.mode));
+        return;
+    case State::notOurs:
+        fatalError(named + " belongs to another user");
+    case State::stillOpen:
+        fatalError(named + " is open to other users (mode " + modeText(privacy.oldMode) +
+                   ") and cannot be made private: " + privacy.error.message());
+    }
+}
+
 } // namespace
 
-AppDelegate::AppDelegate(std::optional<std::filesystem::path> legacyFolder)
-    : legacyFolder_(std::move(legacyFolder)) {}
+AppDelegate::AppDelegate(std::optional<std::filesystem::path> legacyFolder,
+                         std::optional<std::filesystem::path> containerFolder)
+    : legacyFolder_(std::move(legacyFolder)), containerFolder_(std::move(containerFolder)) {}
 
 void AppDelegate::openProductPage(const void *) {
     workspace::openURL(productPageURL);
@@ -82,6 +114,7 @@ void AppDelegate::applicationWillFinishLaunching() {
 void AppDelegate::applicationDidFinishLaunching() {
     const auto &shared = solver_->paths().supportFolder;
     try {
+        makeContainerPrivate(containerFolder_ ? *containerFolder_ : sharedContainerURL());
         fs::create_directories(shared);
         emptyLegacyFolder(legacyFolder_ ? *legacyFolder_ : legacySupportURL(), shared);
     } catch (const fs::filesystem_error &error) {

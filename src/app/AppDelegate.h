@@ -21,8 +21,10 @@ class AppDelegate {
     static constexpr const char *quintarvelNetURL = "https://astrometry.net/";
 
     // `legacyFolder`: the older per-user folder emptied at launch, legacySupportURL unless a
-    // test gives its own.
-    explicit AppDelegate(std::optional<std::filesystem::path> legacyFolder = std::nullopt);
+    // test gives its own; `containerFolder`: the folder holding the solver's support folder,
+    // kept private at launch, sharedContainerURL unless a test gives its own.
+    explicit AppDelegate(std::optional<std::filesystem::path> legacyFolder = std::nullopt,
+                         std::optional<std::filesystem::path> containerFolder = std::nullopt);
 
     // Outlets.
     std::shared_ptr<SolverDelegate> solver() const { return solver_; }
@@ -39,7 +41,10 @@ class AppDelegate {
 
     // Registers RawImageRep with the image machinery.
     void applicationWillFinishLaunching();
-    // Makes the solver's support folder, moves the ".fits" files of the legacy folder into it
+    // Makes the container private to the user (a new one 0700; an existing one open to group
+    // or others is narrowed, with a line in the system log) and ends the process when it
+    // cannot be: another user's container, or one whose mode cannot be narrowed. Then makes
+    // the solver's support folder, moves the ".fits" files of the legacy folder into it
     // and deletes everything else there (hidden entries stay; the first failure stops that,
     // with "I/O failed " and the error in the system log), begins the process activity, lets
     // the index manager count the index files, restores the window and starts the services.
@@ -53,6 +58,7 @@ class AppDelegate {
 
   private:
     const std::optional<std::filesystem::path> legacyFolder_;
+    const std::optional<std::filesystem::path> containerFolder_;
     std::shared_ptr<SolverDelegate> solver_;
     std::shared_ptr<IndexManagerDelegate> indexManager_;
     SolverDelegate::ServiceOptions serviceOptions_;

@@ -83,14 +83,20 @@ const std::filesystem::path &legacySupportURL() {
     return path;
 }
 
-const std::filesystem::path &sharedSupportURL() {
+const std::filesystem::path &sharedContainerURL() {
     static const std::filesystem::path path = [] {
         auto container = folders::groupContainer(applicationGroup);
         if (!container)
             fatalError(std::string("No container folder for the application group ") +
                        applicationGroup + ": set HOME or XDG_DATA_HOME");
-        return *container / "Data/Library/Application Support/Quintarvel";
+        return *container;
     }();
+    return path;
+}
+
+const std::filesystem::path &sharedSupportURL() {
+    static const std::filesystem::path path =
+        sharedContainerURL() / "Data/Library/Application Support/Quintarvel";
     return path;
 }
 

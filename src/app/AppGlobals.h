@@ -24,8 +24,11 @@ const std::string &appBuildVersion();
 // The user's Application Support folder + "Quintarvel": emptied into the shared folder at
 // start-up.
 const std::filesystem::path &legacySupportURL();
-// The container of the group "K3VQ7RZ2NP.TALVEN" + "Data/Library/Application Support/
-// Quintarvel": engine working folder, index files, configuration file, named pipes.
+// The container folder of the group "K3VQ7RZ2NP.TALVEN". Start-up keeps it private to the
+// user: what lies inside, the named pipes included, relies on that.
+const std::filesystem::path &sharedContainerURL();
+// sharedContainerURL + "Data/Library/Application Support/Quintarvel": engine working folder,
+// index files, configuration file, named pipes.
 const std::filesystem::path &sharedSupportURL();
 // sharedSupportURL + "quintarvel-0.cfg".
 const std::filesystem::path &configurationURL();

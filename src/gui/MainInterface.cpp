@@ -59,7 +59,7 @@ MainInterface::MainInterface(Options options)
     indexManager_ = std::make_shared<IndexManagerDelegate>(
         paths.supportFolder, IndexManagerDelegate::defaultDirectory4100,
         IndexManagerDelegate::defaultDirectory4200, options.startDownload);
-    appDelegate_ = std::make_shared<AppDelegate>(options.legacyFolder);
+    appDelegate_ = std::make_shared<AppDelegate>(options.legacyFolder, options.containerFolder);
     appDelegate_->setSolver(solver_);
     appDelegate_->setIndexManager(indexManager_);
     appDelegate_->setServiceOptions(options.services);

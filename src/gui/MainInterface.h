@@ -25,6 +25,8 @@ class MainInterface {
     struct Options {
         std::optional<SolverPaths> solverPaths;            // SolverPaths::standard()
         std::optional<std::filesystem::path> legacyFolder; // legacySupportURL()
+        // The folder that holds the support folder, kept private: sharedContainerURL().
+        std::optional<std::filesystem::path> containerFolder;
         IndexManagerDelegate::DownloadStarter startDownload = URLDownload::start;
         std::shared_ptr<UserDefaults> userDefaults; // UserDefaults::standard()
         OpenPanelFactory openPanels;                // Qt file dialogs on the main window

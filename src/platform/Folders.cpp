@@ -18,6 +18,14 @@ std::optional<std::filesystem::path> xdgFolder(const char *variable, const char 
     return std::filesystem::path(home) / fallback;
 }
 
+[[noreturn]] void throwError(const char *what, const std::filesystem::path &folder, int error) {
+    throw std::filesystem::filesystem_error(what, folder,
+                                            std::error_code(error, std::generic_category()));
+}
+
+constexpr mode_t permissionBits = 07777;
+constexpr mode_t groupAndOtherBits = 077;
+
 } // namespace
 
 std::optional<std::filesystem::path> applicationSupport() {
@@ -54,6 +62,45 @@ std::optional<std::string> privateFolder(const std::string &folder) {
         (info.st_mode & 077) != 0)
         return std::nullopt;
     return folder + "/";
+}
+
+FolderPrivacy makePrivate(const std::filesystem::path &folder) {
+    using State = FolderPrivacy::State;
+    std::filesystem::create_directories(folder.parent_path());
+    const bool made = ::mkdir(folder.c_str(), 0700) == 0;
+    if (!made && errno != EEXIST)
+        throwError("cannot make folder", folder, errno);
+    struct stat link {};
+    if (::lstat(folder.c_str(), &link) != 0)
+        throwError("cannot read folder", folder, errno);
+    // Only we or root can have put a link into our own data folder; anyone else's could be
+    // turned elsewhere after it has been checked.
+    if (S_ISLNK(link.st_mode) && link.st_uid != ::geteuid() && link.st_uid != 0)
+        return {State::notOurs, 0, 0, {}};
+    struct stat found {};
+    if (::stat(folder.c_str(), &found) != 0)
+        throwError("cannot read folder", folder, errno);
+    if (!S_ISDIR(found.st_mode))
+        throwError("cannot make folder", folder, ENOTDIR);
+    const mode_t old = found.st_mode & permissionBits;
+    if (found.st_uid != ::geteuid())
+        return {State::notOurs, old, old, {}};
+
+    // A new folder has exactly 0700, whatever the umask took from it; an old one keeps the
+    // owner bits and any special bits it was given.
+    const mode_t wanted = made ? 0700 : old & ~groupAndOtherBits;
+    if (old == wanted)
+        return {made ? State::made : State::kept, old, old, {}};
+    const int refused = ::chmod(folder.c_str(), wanted) == 0 ? 0 : errno;
+    // Checked again, on the same folder: some file systems take a mode change without error
+    // and without effect.
+    struct stat now {};
+    if (::stat(folder.c_str(), &now) == 0 && now.st_dev == found.st_dev &&
+        now.st_ino == found.st_ino && now.st_uid == found.st_uid &&
+        (now.st_mode & groupAndOtherBits) == 0)
+        return {made ? State::made : State::narrowed, old, now.st_mode & permissionBits, {}};
+    return {State::stillOpen, old, old,
+            std::error_code(refused ? refused : EPERM, std::generic_category())};
 }
 
 } // namespace quintarvel::folders

@@ -12,6 +12,7 @@ namespace {
 TEST(AppGlobals, FoldersLiveUnderTheDataHomeAndEveryThreadSeesTheSameValue) {
     setenv("XDG_DATA_HOME", "/nonexistent/share", 1); // addresses only: nothing is created
     EXPECT_EQ(legacySupportURL().string(), "/nonexistent/share/Quintarvel");
+    EXPECT_EQ(sharedContainerURL().string(), "/nonexistent/share/K3VQ7RZ2NP.TALVEN");
     EXPECT_EQ(sharedSupportURL().string(),
               "/nonexistent/share/K3VQ7RZ2NP.TALVEN/Data/Library/Application Support/Quintarvel");
     EXPECT_EQ(configurationURL().string(), sharedSupportURL().string() + "/quintarvel-0.cfg");

@@ -105,6 +105,7 @@ class MainWindowIntegrationTest : public ::testing::Test {
         options.solverPaths = SolverPaths{dir / "support", dir / "support" / "quintarvel-0.cfg",
                                           (dir / "tmp").string() + "/", dir / "engine"};
         options.legacyFolder = dir / "legacy";
+        options.containerFolder = dir.path();
         options.startDownload = startDownload;
         options.userDefaults = std::make_shared<UserDefaults>(defaultsFile());
         options.openPanels = panels.openPanels();
