@@ -12,10 +12,15 @@ namespace quintarvel {
 // files, every other path is decoded from its bytes by every registered representation class
 // and the built-in decoders.
 //
+// A FITS file, whatever its name, is recognised by its first card ("SIMPLE  =" with the
+// logical value T in fixed format, as the FITS standard writes it) and copied to `fitsPath`
+// unchanged, streamed through a small buffer, so that the engine reads exactly the image given.
+//
 // True once the file has been written completely. False, with nothing written, when the image
 // cannot be decoded, has another pixel layout, is larger than width × height × 2 < 2^31
 // allows, or when the output path holds a NUL. False too when the file cannot be created or
-// written; an existing file at the output path is replaced, and a partly written one is removed.
+// written whole, or a copied file changed size meanwhile; an existing file at the output path
+// is replaced, and a partly written one is removed.
 // Stateless; may run on any thread, several at once for different output paths. The
 // application runs it in the converter program, through `ImageConverter`, never in its own
 // process: the decoders meet untrusted files.

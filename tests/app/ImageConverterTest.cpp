@@ -2,6 +2,7 @@
 
 #include "support/HostileImage.h"
 #include "support/ImageFiles.h"
+#include "support/StarField.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -20,6 +21,39 @@ std::optional<std::string> converted(const ImageConverter &converter, const fs::
     if (!converter.convert(image.string(), fits.string()))
         return std::nullopt;
     return test::readFile(fits);
+}
+
+// Capture programs name their FITS files ".FIT", ".FITS" or ".fts", which the pipeline
+// converts: the first card makes the file FITS, and the engine gets the very bytes given. A
+// first card that is not the standard's "SIMPLE" card with the fixed-format value T makes no
+// FITS file, whatever the name.
+TEST(ImageConverter, FitsInputUnderAnyNameComesOutByteForByte) {
+    test::TempDir dir;
+    test::StarFieldOptions options;
+    options.width = 1030; // the file spans more than one piece of the copy's buffer
+    test::StarField(options, {}).writeFITS(dir / "field.fits");
+    const std::string original = test::readFile(dir / "field.fits");
+    ASSERT_GT(original.size(), std::size_t{1} << 20);
+    test::writeFile(dir / "out.fits", "an earlier conversion");
+    for (const char *name : {"M31.FIT", "M31.FITS", "M31.fts"}) {
+        test::writeFile(dir / name, original);
+        const auto copy = converted(ImageConverter{}, dir / name, dir / "out.fits");
+        EXPECT_TRUE(copy && *copy == original) << name; // not printed: megabytes of pixels
+    }
+
+    const auto card = [&original](const std::string &start) {
+        return start + std::string(80 - start.size(), ' ') + original.substr(80);
+    };
+    for (const std::string &notFits :
+         {card("SIMPLE  =                    F / not conforming"),
+          card("SIMPLE  = T"), // a mandatory value is in fixed format
+          card("SIMPLE  =                    T junk"), card("SIMPLE =                     T"),
+          std::string("SIMPLE  =                    T")}) {
+        test::writeFile(dir / "M31.FITS", notFits);
+        EXPECT_FALSE(converted(ImageConverter{}, dir / "M31.FITS", dir / "other.fits"))
+            << notFits.substr(0, 80);
+        EXPECT_FALSE(fs::exists(dir / "other.fits"));
+    }
 }
 
 TEST(ImageConverter, HostileFilesFailTheirOwnConversionUnderTwoHundredMegabytes) {

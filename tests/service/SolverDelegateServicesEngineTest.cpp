@@ -98,6 +98,20 @@ TEST_F(SolverDelegateServicesEngine, PutImageIsSolvedAndTheStatusCarriesTheCalib
     EXPECT_NE(fixture.logView->text().find("--ra 160.2 --dec 0.9 --radius 5"), std::string::npos);
 }
 
+// Capture programs write FITS files as "field.FITS": the pipeline hands such a name to the
+// converter, which passes the file on unchanged, and the engine solves it.
+TEST_F(SolverDelegateServicesEngine, PutFitsNamedInCapitalsIsSolved) {
+    const auto image = fixture.dir / "field.fits";
+    field->writeFITS(image);
+    EXPECT_EQ(upload("field.FITS", test::readFile(image)), json({{"status", "success"}}));
+
+    const json status = statusWhenIdle();
+    ASSERT_EQ(status["status"], "done") << fixture.logView->text();
+    EXPECT_NEAR(status["calibration"]["ra"].get<double>(), 160, 0.01);
+    EXPECT_NEAR(status["calibration"]["dec"].get<double>(), 1, 0.01);
+    EXPECT_NE(fixture.logView->text().find("field.FITS to "), std::string::npos);
+}
+
 // A camera raw upload that crashes the decoder fails its own solve only: the service answers
 // on, and the next upload, the field as a PNG that the converter turns into FITS, is solved.
 TEST_F(SolverDelegateServicesEngine, CrashingCameraRawUploadFailsAloneAndTheNextImageIsSolved) {
