@@ -78,16 +78,18 @@ bool knownLayout(int bitsPerPixel) {
 
 constexpr std::size_t cardLength = 80;
 
-// The first card of a file that conforms to the FITS standard. SIMPLE is a mandatory keyword,
-// so its value is in fixed format: the value indicator "= " in bytes 9 and 10, the logical T
-// in byte 30 with spaces before it. After the value come only spaces or a comment, which a
-// slash begins; every byte of a card is printable ASCII.
-bool isConformingFirstCard(std::string_view card) {
+// The first card of a FITS file: "SIMPLE", the value indicator "= " in bytes 9 and 10, then
+// the logical T. The standard puts T in byte 30; some writers put it anywhere in the value
+// field, and the engine reads those files too, so any number of spaces may come before it.
+// After the value come only spaces or a comment, which a slash begins; every byte of a card
+// is printable ASCII.
+bool isFirstCardOfFITS(std::string_view card) {
     if (card.size() != cardLength || !card.starts_with("SIMPLE  = "))
         return false;
-    if (card.find_first_not_of(' ', 10) != 29 || card[29] != 'T')
+    const std::size_t value = card.find_first_not_of(' ', 10);
+    if (value == std::string_view::npos || card[value] != 'T')
         return false;
-    const std::string_view rest = card.substr(30);
+    const std::string_view rest = card.substr(value + 1);
     if (!std::all_of(rest.begin(), rest.end(), [](char c) { return c >= 0x20 && c <= 0x7E; }))
         return false;
     const std::size_t comment = rest.find_first_not_of(' ');
@@ -110,7 +112,7 @@ ssize_t readAt(int fd, char *buffer, std::size_t length, off_t offset) {
     return ssize_t(got);
 }
 
-// The input when it is a FITS file already: a regular file whose first card conforms.
+// The input when it is a FITS file already: a regular file with the first card of one.
 // Nothing for any other file, which the decoders then get.
 std::unique_ptr<FileHandle> openFITSFile(const std::string &path) {
     if (path.find('\0') != std::string::npos)
@@ -124,7 +126,7 @@ std::unique_ptr<FileHandle> openFITSFile(const std::string &path) {
     char card[cardLength];
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
         readAt(fd, card, cardLength, 0) != ssize_t(cardLength) ||
-        !isConformingFirstCard({card, cardLength}))
+        !isFirstCardOfFITS({card, cardLength}))
         return nullptr;
     return file;
 }

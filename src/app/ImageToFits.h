@@ -13,7 +13,7 @@ namespace quintarvel {
 // and the built-in decoders.
 //
 // A FITS file, whatever its name, is recognised by its first card ("SIMPLE  =" with the
-// logical value T in fixed format, as the FITS standard writes it) and copied to `fitsPath`
+// logical value T) and copied to `fitsPath`
 // unchanged, streamed through a small buffer, so that the engine reads exactly the image given.
 //
 // True once the file has been written completely. False, with nothing written, when the image
