@@ -5,7 +5,9 @@
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
+#include <iterator>
 #include <optional>
+#include <vector>
 
 namespace quintarvel {
 namespace {
@@ -27,12 +29,21 @@ TEST(ImageConverter, HostileFilesFailTheirOwnConversionUnderTwoHundredMegabytes)
     ImageConverter converter;
     converter.memoryCeiling = twoHundredMegabytes;
     const fs::path output = dir / "out.fits";
-    for (const test::HostileImage &hostile :
-         {test::shortScanJpeg, test::declaredHugeTiff, test::crashingNef}) {
+    std::vector<test::HostileImage> hostiles(std::begin(test::tinyFilesDeclaringHugePictures),
+                                             std::end(test::tinyFilesDeclaringHugePictures));
+    hostiles.push_back(test::crashingNef);
+    for (const test::HostileImage &hostile : hostiles) {
         test::writeFile(dir / hostile.name, hostile.bytes());
         EXPECT_FALSE(converted(converter, dir / hostile.name, output)) << hostile.name;
         EXPECT_FALSE(fs::exists(output)) << hostile.name;
     }
+    // A real frame that compresses about as far as Deflate goes still converts.
+    constexpr std::uint32_t side = 10000;
+    test::writeNearlyBlackTiff(dir / "black.tif", side, side);
+    EXPECT_GT(std::uint64_t{side} * side * 2, 900 * fs::file_size(dir / "black.tif"));
+    EXPECT_TRUE(ImageConverter{}.convert((dir / "black.tif").string(), output.string()));
+    EXPECT_GT(fs::file_size(output), std::uint64_t{side} * side * 2);
+    fs::remove(output);
     // Pixels a decoder never wrote would carry the heap's fill pattern.
     test::writeFile(dir / test::shortTileTiff.name, test::shortTileTiff.bytes());
     std::optional<std::string> results[2];
@@ -41,6 +52,18 @@ TEST(ImageConverter, HostileFilesFailTheirOwnConversionUnderTwoHundredMegabytes)
         results[i] = converted(converter, dir / test::shortTileTiff.name, output);
     }
     EXPECT_EQ(results[0], results[1]);
+}
+
+TEST(ImageConverter, MemoryCeilingIsTheFixedOneOrThreeQuartersOfTheMachinesMemory) {
+    constexpr std::uint64_t gib = std::uint64_t{1} << 30;
+    EXPECT_EQ(ImageConverter::memoryCeilingFor(4 * gib), 3 * gib);
+    EXPECT_EQ(ImageConverter::memoryCeilingFor(10 * gib), 7 * gib + gib / 2);
+    EXPECT_EQ(ImageConverter::memoryCeilingFor(12 * gib), ImageConverter::defaultMemoryCeiling);
+    EXPECT_EQ(ImageConverter::memoryCeilingFor(64 * gib), ImageConverter::defaultMemoryCeiling);
+    // A machine that does not say how much it has keeps the fixed ceiling.
+    EXPECT_EQ(ImageConverter::memoryCeilingFor(0), ImageConverter::defaultMemoryCeiling);
+    EXPECT_EQ(ImageConverter{}.memoryCeiling,
+              ImageConverter::memoryCeilingFor(ProcessInfo().physicalMemory()));
 }
 
 TEST(ImageConverter, ProgramPastTheTimeCeilingIsKilledAndItsHalfWrittenFileRemoved) {
