@@ -3,6 +3,7 @@
 #include "platform/Bundle.h"
 #include "platform/Process.h"
 
+#include <algorithm>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
@@ -29,6 +30,12 @@ std::optional<FileIdentity> regularFile(const std::string &path) {
 }
 
 } // namespace
+
+std::uint64_t ImageConverter::memoryCeilingFor(std::uint64_t physicalMemory) {
+    if (physicalMemory == 0)
+        return defaultMemoryCeiling;
+    return std::min(defaultMemoryCeiling, physicalMemory / 4 * 3);
+}
 
 std::filesystem::path ImageConverter::defaultProgram() {
     return bundle::auxiliaryExecutablesFolder() / "quintarvel-convert";

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/ProcessInfo.h"
+
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -29,8 +31,13 @@ struct ImageConverter {
     // A 200-megapixel camera raw frame demosaics in well under a minute on a desktop machine.
     static constexpr std::chrono::milliseconds defaultTimeCeiling = std::chrono::minutes(5);
 
+    // The ceiling on a machine of `physicalMemory` bytes (0: not known): the fixed one, or three
+    // quarters of the memory where that is less, so that one conversion cannot drive a small
+    // machine into swap or its OOM killer.
+    static std::uint64_t memoryCeilingFor(std::uint64_t physicalMemory);
+
     // Bytes of address space; 0 for none. Sanitizer builds of the program leave it unset.
-    std::uint64_t memoryCeiling = defaultMemoryCeiling;
+    std::uint64_t memoryCeiling = memoryCeilingFor(ProcessInfo().physicalMemory());
     // Past it the program and its process group get SIGKILL.
     std::chrono::milliseconds timeCeiling = defaultTimeCeiling;
     std::filesystem::path program = defaultProgram();

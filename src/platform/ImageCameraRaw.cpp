@@ -4,9 +4,12 @@
 
 #include "platform/ImageDecoders.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
+#include <iterator>
 #include <libraw/libraw.h>
+#include <string_view>
 
 namespace quintarvel::detail {
 
@@ -40,10 +43,31 @@ std::unique_ptr<LibRaw> makeProcessor(Problems &problems) {
     return raw;
 }
 
-std::shared_ptr<BitmapImageRep> develop(LibRaw &raw, const Problems &problems) {
+// LibRaw's decoders that code every raw pixel in at least one bit: plain samples, lossless JPEG
+// (one Huffman code per sample at least) and Nikon's Huffman code. A file holding fewer bits than
+// its declared raw pixels cannot be one of them. The others (lossy DNG, Sony, Fuji, Panasonic,
+// Canon's CR3 and more) can code many pixels in a bit; they are left to the memory ceiling.
+constexpr std::string_view everyPixelCoded[] = {
+    "unpacked_load_raw()",      "unpacked_load_raw_reversed()", "packed_load_raw()",
+    "packed_dng_load_raw()",    "eight_bit_load_raw()",         "nikon_14bit_load_raw()",
+    "lossless_jpeg_load_raw()", "lossless_dng_load_raw()",      "nikon_load_raw()",
+};
+
+// LibRaw reserves the raw pixels when it unpacks; the sizes are known before.
+bool fileHoldsRawPixels(LibRaw &raw, std::size_t fileBytes) {
+    const char *decoder = raw.unpack_function_name();
+    if (!decoder || std::find(std::begin(everyPixelCoded), std::end(everyPixelCoded),
+                              std::string_view(decoder)) == std::end(everyPixelCoded))
+        return true;
+    const auto &sizes = raw.imgdata.sizes;
+    return std::uint64_t{sizes.raw_width} * sizes.raw_height <= 8 * std::uint64_t{fileBytes};
+}
+
+std::shared_ptr<BitmapImageRep> develop(LibRaw &raw, const Problems &problems,
+                                        std::size_t fileBytes) {
     const auto &sizes = raw.imgdata.sizes;
     if (!pixelCountAllowed(sizes.raw_width, sizes.raw_height) ||
-        !pixelCountAllowed(sizes.width, sizes.height))
+        !pixelCountAllowed(sizes.width, sizes.height) || !fileHoldsRawPixels(raw, fileBytes))
         return nullptr;
     if (raw.unpack() != LIBRAW_SUCCESS || problems.seen)
         return nullptr;
@@ -115,7 +139,7 @@ std::shared_ptr<BitmapImageRep> decodeCameraRaw(const ImageData &data) {
     auto raw = makeProcessor(problems);
     if (raw->open_buffer(const_cast<std::uint8_t *>(data.bytes()), data.size()) != LIBRAW_SUCCESS)
         return nullptr;
-    return develop(*raw, problems);
+    return develop(*raw, problems, data.size());
 }
 
 } // namespace quintarvel::detail

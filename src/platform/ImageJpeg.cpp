@@ -3,6 +3,8 @@
 
 #include "platform/ImageDecoders.h"
 
+#include "platform/ImageCodecBounds.h"
+
 #include <algorithm>
 #include <csetjmp>
 #include <cstdint>
@@ -63,11 +65,9 @@ void cmykToRgb(const JSAMPLE *cmyk, std::uint8_t *rgb, std::int64_t width, bool 
     }
 }
 
-// A Huffman code takes at least one bit, and a complete scan codes every 8 × 8 block of its
-// components, so a file of n bytes holds at most 8n blocks of the component it codes. A picture
-// declaring more blocks in each component than that is truncated or hostile: refused before the
-// library reserves its buffers (a multi-scan file's take a few bytes per pixel). Arithmetic
-// coding can spend less than a bit on a block; such files are left to the memory ceiling.
+// A picture declaring more blocks in each component than its file can hold is truncated or
+// hostile: refused before the library reserves its buffers (a multi-scan file's take a few bytes
+// per pixel). Arithmetic-coded files have no such bound; they are left to the memory ceiling.
 bool fileHoldsScans(const jpeg_decompress_struct &decompress, std::size_t fileBytes) {
     if (decompress.arith_code)
         return true;
@@ -77,7 +77,7 @@ bool fileHoldsScans(const jpeg_decompress_struct &decompress, std::size_t fileBy
         fewest = std::min<std::uint64_t>(fewest, std::uint64_t{component.width_in_blocks} *
                                                      component.height_in_blocks);
     }
-    return fewest / 8 <= fileBytes;
+    return fewest <= maxJpegBlocks(fileBytes);
 }
 
 bool JpegReader::read(const ImageData &data) {

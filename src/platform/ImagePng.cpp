@@ -3,6 +3,8 @@
 
 #include "platform/ImageDecoders.h"
 
+#include "platform/ImageCodecBounds.h"
+
 #include <bit>
 #include <csetjmp>
 #include <cstring>
@@ -12,12 +14,6 @@
 namespace quintarvel::detail {
 
 namespace {
-
-// Deflate cannot expand data by more than about 1032:1, so a PNG whose declared pixels need more
-// than this many bytes per byte of file is a decompression bomb or truncated: refuse it before
-// allocating anything.
-constexpr std::uint64_t maxInflateRatio = 1040;
-constexpr std::uint64_t inflateSlack = 1 << 20;
 
 struct PngReader {
     explicit PngReader(const ImageData &data) : data(data) {
@@ -62,7 +58,9 @@ bool PngReader::read() {
         (std::uint64_t{width} * png_get_channels(png, info) * static_cast<unsigned>(depth) + 7) /
             8 +
         1;
-    if (storedRow * height > maxInflateRatio * data.size() + inflateSlack)
+    // The image data is one Deflate stream within the file: a PNG whose rows, as stored, need more
+    // than the file can inflate to is a decompression bomb or truncated.
+    if (storedRow * height > maxInflatedBytes(data.size()))
         return false;
 
     if (colorType == PNG_COLOR_TYPE_PALETTE)

@@ -4,6 +4,8 @@
 
 #include "platform/ImageDecoders.h"
 
+#include "platform/ImageTiffBounds.h"
+
 #include <algorithm>
 #include <bit>
 #include <cstdarg>
@@ -23,10 +25,10 @@ constexpr tmsize_t maxLibraryAllocation = tmsize_t{1} << 30;
 struct MemoryStream {
     const ImageData &data;
     std::uint64_t position = 0;
-    // Set by every error libtiff reports, and by libjpeg's warning that a JPEG strip or tile
-    // ends early. libtiff may report a block as read whole after an error left part of it
-    // unwritten, and libjpeg fills a block cut short with invented pixels: a picture read
-    // under either is refused.
+    // Set by every error libtiff reports, and by every warning that a strip or tile ends early.
+    // libtiff may report a block as read whole after an error left part of it unwritten, and
+    // codecs fill a block cut short with zeros or invented pixels: a picture read under either
+    // is refused.
     bool errorReported = false;
 };
 
@@ -79,16 +81,28 @@ int noteError(TIFF *, void *stream, const char *, const char *, va_list) {
     static_cast<MemoryStream *>(stream)->errorReported = true;
     return 1;
 }
+// The words libtiff's codecs warn with when a strip or tile ends before its last row and they
+// complete it with filler.
+constexpr const char *endsEarly[] = {
+    // libjpeg, passed on: "Premature end of JPEG file", "Corrupt JPEG data: premature end of
+    // data segment"
+    "remature end",
+    // a JPEG stream of fewer rows or columns than the strip or tile it stands for
+    "Improper JPEG strip/tile size",
+    // CCITT fax codes: data ending within a row, or a row ending before its last pixel
+    "Premature EOF",
+    "Premature EOL",
+    // JBIG
+    "Only decoded",
+};
+
 // Other warnings (unknown tags, odd but readable fields) are tolerated.
-int noteWarning(TIFF *, void *stream, const char *module, const char *format, va_list arguments) {
-    if (module && std::strcmp(module, "JPEGLib") == 0) {
-        // libtiff passes libjpeg's own text: "Premature end of JPEG file", "Corrupt JPEG data:
-        // premature end of data segment".
-        char text[256];
-        std::vsnprintf(text, sizeof text, format, arguments);
-        if (std::strstr(text, "remature end"))
+int noteWarning(TIFF *, void *stream, const char *, const char *format, va_list arguments) {
+    char text[256];
+    std::vsnprintf(text, sizeof text, format, arguments);
+    for (const char *words : endsEarly)
+        if (std::strstr(text, words))
             static_cast<MemoryStream *>(stream)->errorReported = true;
-    }
     return 1;
 }
 
@@ -135,17 +149,6 @@ Fields readFields(TIFF *tif) {
 // Zeroed, like the pixel buffers: nothing left unwritten can carry old heap contents.
 std::unique_ptr<std::uint8_t[]> scratch(std::uint64_t size) {
     return std::unique_ptr<std::uint8_t[]>(new (std::nothrow) std::uint8_t[size]());
-}
-
-// Uncompressed pixels are stored as they are, so the file must hold every byte of them: a
-// picture declaring more is refused before a buffer is reserved for it.
-bool fileHoldsPixels(TIFF *tif, const Fields &f, std::size_t fileBytes) {
-    if (f.compression != COMPRESSION_NONE)
-        return true;
-    const std::uint64_t planes =
-        f.planar == PLANARCONFIG_SEPARATE ? std::max<int>(f.samples, 1) : 1;
-    const std::uint64_t planeBytes = TIFFVStripSize64(tif, f.height); // 0 on overflow
-    return planeBytes != 0 && planeBytes <= fileBytes / planes;
 }
 
 // Reads samples of the native layout into a bitmap of `colours` (+ alpha) samples per pixel.
@@ -403,7 +406,8 @@ std::shared_ptr<BitmapImageRep> decodeTiff(const ImageData &data) {
     if (!tif)
         return nullptr;
     Fields f = readFields(tif.get());
-    if (!pixelCountAllowed(f.width, f.height) || !fileHoldsPixels(tif.get(), f, data.size()))
+    // A picture its file cannot hold is refused before a buffer is reserved for it.
+    if (!pixelCountAllowed(f.width, f.height) || !tiffHoldsPicture(tif.get(), data))
         return nullptr;
     if (f.format != SAMPLEFORMAT_UINT && f.format != SAMPLEFORMAT_VOID)
         return nullptr;

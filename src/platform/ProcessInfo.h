@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unistd.h>
 
 namespace quintarvel {
 
@@ -32,6 +33,12 @@ class ProcessInfo {
     // The activity lasts while the token is held.
     std::shared_ptr<Activity> beginActivityWithOptions(std::uint64_t options, std::string reason) {
         return std::make_shared<Activity>(options, std::move(reason));
+    }
+
+    // Bytes of memory the machine has; 0 when the system does not say.
+    std::uint64_t physicalMemory() const {
+        const long pages = ::sysconf(_SC_PHYS_PAGES), pageBytes = ::sysconf(_SC_PAGE_SIZE);
+        return pages > 0 && pageBytes > 0 ? std::uint64_t(pages) * std::uint64_t(pageBytes) : 0;
     }
 };
 

@@ -71,6 +71,22 @@ TEST(ImageConverter, HostileFilesFailTheirOwnConversionUnderTwoHundredMegabytes)
         EXPECT_FALSE(converted(converter, dir / hostile.name, output)) << hostile.name;
         EXPECT_FALSE(fs::exists(output)) << hostile.name;
     }
+    // Under the ceiling the machine gives too: a file that cannot hold its picture never becomes
+    // one, while a real frame that compresses about as far as Deflate goes still converts.
+    const ImageConverter machine;
+    for (const test::HostileImage &hostile : test::tinyFilesDeclaringHugePictures) {
+        test::writeFile(dir / hostile.name, hostile.bytes());
+        EXPECT_FALSE(machine.convert((dir / hostile.name).string(), output.string()))
+            << hostile.name;
+        EXPECT_FALSE(fs::exists(output)) << hostile.name;
+        fs::remove(output);
+    }
+    constexpr std::uint32_t side = 10000;
+    test::writeNearlyBlackTiff(dir / "black.tif", side, side);
+    EXPECT_GT(std::uint64_t{side} * side * 2, 900 * fs::file_size(dir / "black.tif"));
+    EXPECT_TRUE(machine.convert((dir / "black.tif").string(), output.string()));
+    EXPECT_GT(fs::file_size(output), std::uint64_t{side} * side * 2);
+    fs::remove(output);
     // Pixels a decoder never wrote would carry the heap's fill pattern.
     test::writeFile(dir / test::shortTileTiff.name, test::shortTileTiff.bytes());
     std::optional<std::string> results[2];
@@ -79,6 +95,18 @@ TEST(ImageConverter, HostileFilesFailTheirOwnConversionUnderTwoHundredMegabytes)
         results[i] = converted(converter, dir / test::shortTileTiff.name, output);
     }
     EXPECT_EQ(results[0], results[1]);
+}
+
+TEST(ImageConverter, MemoryCeilingIsTheFixedOneOrThreeQuartersOfTheMachinesMemory) {
+    constexpr std::uint64_t gib = std::uint64_t{1} << 30;
+    EXPECT_EQ(ImageConverter::memoryCeilingFor(4 * gib), 3 * gib);
+    EXPECT_EQ(ImageConverter::memoryCeilingFor(10 * gib), 7 * gib + gib / 2);
+    EXPECT_EQ(ImageConverter::memoryCeilingFor(12 * gib), ImageConverter::defaultMemoryCeiling);
+    EXPECT_EQ(ImageConverter::memoryCeilingFor(64 * gib), ImageConverter::defaultMemoryCeiling);
+    // A machine that does not say how much it has keeps the fixed ceiling.
+    EXPECT_EQ(ImageConverter::memoryCeilingFor(0), ImageConverter::defaultMemoryCeiling);
+    EXPECT_EQ(ImageConverter{}.memoryCeiling,
+              ImageConverter::memoryCeilingFor(ProcessInfo().physicalMemory()));
 }
 
 TEST(ImageConverter, ProgramPastTheTimeCeilingIsKilledAndItsHalfWrittenFileRemoved) {

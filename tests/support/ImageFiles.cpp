@@ -1,5 +1,6 @@
 #include "support/ImageFiles.h"
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -191,6 +192,30 @@ void writeTiff(const std::filesystem::path &path, const TiffSpec &picture) {
                 }
         }
         TIFFWriteDirectory(tif);
+    }
+    TIFFClose(tif);
+}
+
+void writeNearlyBlackTiff(const std::filesystem::path &path, std::uint32_t width,
+                          std::uint32_t height) {
+    TIFF *tif = TIFFOpen(path.c_str(), "w");
+    if (!tif)
+        throw std::runtime_error("cannot write " + path.string());
+    constexpr std::uint32_t rowsPerStrip = 1000;
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width);
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 16);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
+    std::vector<std::uint16_t> strip(std::size_t(width) * rowsPerStrip);
+    for (std::uint32_t y = 0, s = 0; y < height; y += rowsPerStrip, ++s) {
+        const std::uint32_t rows = std::min(rowsPerStrip, height - y);
+        strip[std::size_t(s * 7919 % rows) * width + s * 104729 % width] = 40000;
+        if (TIFFWriteEncodedStrip(tif, s, strip.data(), tmsize_t(rows) * width * 2) < 0)
+            throw std::runtime_error("cannot encode " + path.string());
+        std::fill(strip.begin(), strip.end(), 0);
     }
     TIFFClose(tif);
 }

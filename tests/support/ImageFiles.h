@@ -48,6 +48,11 @@ struct TiffSpec {
 };
 void writeTiff(const std::filesystem::path &path, const TiffSpec &picture);
 
+// A 16-bit grey Deflate TIFF in strips of 1000 rows, black but for one bright pixel a strip: a
+// frame that compresses about 1000:1.
+void writeNearlyBlackTiff(const std::filesystem::path &path, std::uint32_t width,
+                          std::uint32_t height);
+
 // A minimal uncompressed DNG: 16-bit RGGB mosaic, neutral white balance, white level 65535.
 void writeDng(const std::filesystem::path &path, std::uint32_t width, std::uint32_t height,
               const std::vector<std::uint16_t> &mosaic);

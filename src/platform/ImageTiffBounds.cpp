@@ -1,0 +1,205 @@
+#include "platform/ImageTiffBounds.h"
+
+#include "platform/ImageCodecBounds.h"
+
+#include <algorithm>
+#include <cstdint>
+
+// Every strip or tile is a stream of its own codec, decoded from the bytes the file holds for
+// it, so its bound applies to each one: a strip is checked against what it stands for. Strips
+// that share bytes each count them: they decode twice.
+
+namespace quintarvel::detail {
+
+namespace {
+
+// PackBits: a run header and its byte, two bytes, give at most 128 bytes; a literal gives less
+// than it costs.
+constexpr std::uint64_t maxUnpackedBytes(std::uint64_t n) {
+    return 64 * n;
+}
+
+// LZW as TIFF has it, codes of 9 to 12 bits: a code of b bits names one of the table's first 2^b
+// entries, and an entry is at most one byte longer than an older one, so its string has at most
+// 2^b − 257 bytes. That is under 320 bytes per bit of code at 12 bits, and less at fewer.
+constexpr std::uint64_t maxLzwBytes(std::uint64_t n) {
+    return 320 * 8 * n;
+}
+
+// Zstandard: a block gives at most 128 KiB and costs at least 4 bytes (a run block: a 3-byte
+// header and the byte it repeats).
+constexpr std::uint64_t maxZstdBytes(std::uint64_t n) {
+    return (n / 4) << 17;
+}
+
+// xz (LZMA2, the filters before it keep lengths): a chunk gives at most 2 MiB and costs at least
+// 6 bytes (control byte, both sizes, one byte of data).
+constexpr std::uint64_t maxXzBytes(std::uint64_t n) {
+    return (n / 6) << 21;
+}
+
+// ThunderScan: a byte gives at most 63 pixels of 4 bits.
+constexpr std::uint64_t maxThunderScanBytes(std::uint64_t n) {
+    return 32 * n;
+}
+
+// SGI LogLuv: each pixel has at least two byte planes, and two bytes of a plane give at most 129
+// of its samples.
+constexpr std::uint64_t maxLogLuvPixels(std::uint64_t n) {
+    return 129 * n / 4;
+}
+
+std::uint64_t jpegBlocks(std::uint64_t wide, std::uint64_t high) {
+    return ((wide + 7) / 8) * ((high + 7) / 8);
+}
+
+// Whether the first frame header of a JPEG stream is one of arithmetic coding. Markers are found
+// as libjpeg finds them: bytes before a 0xFF are skipped, and so are fill bytes.
+bool arithmeticCoded(const std::uint8_t *p, std::uint64_t n) {
+    std::uint64_t i = 0;
+    while (i + 1 < n) {
+        if (p[i] != 0xFF || p[i + 1] == 0xFF) {
+            ++i;
+            continue;
+        }
+        const std::uint8_t marker = p[i + 1];
+        i += 2;
+        if (marker == 0x00 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD8))
+            continue; // no length follows
+        if (marker == 0xD9 || marker == 0xDA)
+            return false; // the image ends, or a scan begins, before any frame header
+        if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC)
+            return marker >= 0xC9;
+        if (i + 1 >= n)
+            return false;
+        i += std::uint64_t{p[i]} << 8 | p[i + 1];
+    }
+    return false;
+}
+
+// One strip or tile: its pixels (of its plane), the bytes its codec gives for them and the bytes
+// the file holds for it.
+struct Segment {
+    std::uint64_t wide = 0, high = 0, bytes = 0, heldBytes = 0;
+};
+
+bool segmentFits(std::uint16_t compression, const Segment &s) {
+    const std::uint64_t n = s.heldBytes;
+    switch (compression) {
+    case COMPRESSION_NONE:
+        return s.bytes <= n;
+    case COMPRESSION_PACKBITS:
+        return s.bytes <= maxUnpackedBytes(n);
+    case COMPRESSION_LZW:
+        return s.bytes <= maxLzwBytes(n);
+    case COMPRESSION_ADOBE_DEFLATE:
+    case COMPRESSION_DEFLATE:
+    // Deflate of 16-bit values, given as 8- or 16-bit samples (floating point is refused).
+    case COMPRESSION_PIXARLOG:
+        return s.bytes <= maxInflatedBytes(n);
+    case COMPRESSION_ZSTD:
+        return s.bytes <= maxZstdBytes(n);
+    case COMPRESSION_LZMA:
+        return s.bytes <= maxXzBytes(n);
+    case COMPRESSION_THUNDERSCAN:
+        return s.bytes <= maxThunderScanBytes(n);
+    case COMPRESSION_JPEG:
+        return jpegBlocks(s.wide, s.high) <= maxJpegBlocks(n);
+    // Fax codes: a row takes at least one bit, but a row like the one above takes one bit
+    // however wide it is.
+    case COMPRESSION_CCITTRLE:
+    case COMPRESSION_CCITTRLEW:
+    case COMPRESSION_CCITTFAX3:
+    case COMPRESSION_CCITTFAX4:
+        return s.high <= 8 * n;
+    // NeXT: a row takes at least one byte; a span of it, five, however wide it is.
+    case COMPRESSION_NEXT:
+        return s.high <= n;
+    case COMPRESSION_SGILOG:
+    case COMPRESSION_SGILOG24:
+        return s.wide * s.high <= maxLogLuvPixels(n);
+    default:
+        // JBIG (arithmetic coding), WebP and LERC can code a whole strip in a few bytes, and so
+        // can arithmetic-coded JPEG: no bound but the memory ceiling.
+        return true;
+    }
+}
+
+} // namespace
+
+bool tiffHoldsPicture(TIFF *tif, const ImageData &data) {
+    std::uint32_t width = 0, height = 0;
+    std::uint16_t compression = COMPRESSION_NONE, photometric = 0, planar = PLANARCONFIG_CONTIG;
+    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
+    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
+    TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+    if (width == 0 || height == 0 || !TIFFIsCODECConfigured(compression))
+        return false;
+    // Old-style JPEG finds its data in several ways, strips or not, but it is one Huffman-coded
+    // stream of the file's bytes that codes the luminance at full size.
+    if (compression == COMPRESSION_OJPEG)
+        return jpegBlocks(width, height) <= maxJpegBlocks(data.size());
+
+    const bool tiled = TIFFIsTiled(tif);
+    std::uint32_t blockWide = width, blockHigh = height;
+    if (tiled) {
+        TIFFGetField(tif, TIFFTAG_TILEWIDTH, &blockWide);
+        TIFFGetField(tif, TIFFTAG_TILELENGTH, &blockHigh);
+    } else {
+        TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &blockHigh);
+        blockHigh = std::clamp<std::uint32_t>(blockHigh, 1, height);
+    }
+    if (blockWide == 0 || blockHigh == 0)
+        return false;
+    const std::uint64_t across = (std::uint64_t{width} + blockWide - 1) / blockWide;
+    const std::uint64_t down = (std::uint64_t{height} + blockHigh - 1) / blockHigh;
+    const std::uint64_t perPlane = across * down;
+    const std::uint64_t count = tiled ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
+    // What the codec gives for a whole strip or tile, and for a plane's last strip, which may
+    // have fewer rows.
+    const std::uint64_t fullBytes = tiled ? TIFFTileSize64(tif) : TIFFVStripSize64(tif, blockHigh);
+    const std::uint32_t lastRows = height - std::uint32_t((down - 1) * blockHigh);
+    const std::uint64_t lastBytes = tiled ? fullBytes : TIFFVStripSize64(tif, lastRows);
+    if (count < perPlane || fullBytes == 0 || lastBytes == 0)
+        return false;
+    // A chroma plane of its own is coded subsampled; in interleaved data the luminance, coded
+    // first, is at full size.
+    std::uint16_t subWide = 1, subHigh = 1;
+    if (photometric == PHOTOMETRIC_YCBCR && planar == PLANARCONFIG_SEPARATE)
+        TIFFGetFieldDefaulted(tif, TIFFTAG_YCBCRSUBSAMPLING, &subWide, &subHigh);
+    subWide = std::max<std::uint16_t>(subWide, 1);
+    subHigh = std::max<std::uint16_t>(subHigh, 1);
+    // The strips of a file are coded alike: the first one tells whether JPEG has its bound.
+    auto held = [&](std::uint32_t index) {
+        const std::uint64_t offset = TIFFGetStrileOffset(tif, index);
+        return offset < data.size() ? std::min<std::uint64_t>(TIFFGetStrileByteCount(tif, index),
+                                                              data.size() - offset)
+                                    : 0;
+    };
+    const std::uint64_t firstHeld = held(0);
+    const bool bounded = compression != COMPRESSION_JPEG || firstHeld == 0 ||
+                         !arithmeticCoded(data.bytes() + TIFFGetStrileOffset(tif, 0), firstHeld);
+
+    for (std::uint64_t i = 0; i < count; ++i) {
+        const auto index = static_cast<std::uint32_t>(i);
+        const bool last = !tiled && i % perPlane == perPlane - 1;
+        Segment s;
+        s.wide = blockWide;
+        s.high = last ? lastRows : blockHigh;
+        s.bytes = last ? lastBytes : fullBytes;
+        if (i >= perPlane) {
+            s.wide = (s.wide + subWide - 1) / subWide;
+            s.high = (s.high + subHigh - 1) / subHigh;
+        }
+        s.heldBytes = held(index);
+        // Nothing decodes from no bytes: a strip or tile missing from the file leaves part of
+        // the picture uncovered.
+        if (s.heldBytes == 0 || (bounded && !segmentFits(compression, s)))
+            return false;
+    }
+    return true;
+}
+
+} // namespace quintarvel::detail

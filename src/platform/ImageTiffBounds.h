@@ -1,0 +1,16 @@
+#pragma once
+
+// Whether a TIFF's file can hold the picture it declares; private to src/platform.
+
+#include "platform/ImageData.h"
+
+#include <tiffio.h>
+
+namespace quintarvel::detail {
+
+// False when a strip or tile of the current directory that the picture needs is missing from
+// `data`, or when the bytes `data` holds for one cannot decode to what it stands for under its
+// codec's bound. True for codecs without a bound when every strip or tile is there.
+bool tiffHoldsPicture(TIFF *tif, const ImageData &data);
+
+} // namespace quintarvel::detail
