@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <fstream>
 #include <functional>
 #include <future>
@@ -26,6 +27,9 @@ class SolverDelegatePipes : public ::testing::Test, protected test::SolverFixtur
   protected:
     SolverDelegatePipes() : SolverFixture(QUINTARVEL_TEST_FIXTURES "/engine") {}
     ~SolverDelegatePipes() override {
+        // A program that a failing test left running would hold the loop, and the stop, for
+        // good.
+        solver->abort();
         stop();
         // A run that failed leaves its task, and the task its output pipe, with the solver.
         solver->setTask(nullptr);
@@ -241,6 +245,15 @@ TEST_F(SolverDelegatePipes, ClientThatGoesAwayAfterWritingNeverShiftsLaterAnswer
         ASSERT_TRUE(gone.openRequest());
         ASSERT_TRUE(gone.write(request("gone again")));
     }
+    // The loop lets go of "request" while the answer waits for its reader, so that the next
+    // writer waits in its own open.
+    const auto requestHasReader = [&] {
+        const int fd = ::open((support() / "request").c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd != -1)
+            ::close(fd);
+        return fd != -1 || errno != ENXIO;
+    };
+    EXPECT_TRUE(drainUntil([&] { return !requestHasReader(); }));
     for (const std::string line : {"second", "third", "fourth"})
         EXPECT_EQ(exchange({"solve-field", "--fake-line", line}), (Lines{line, "<<<EOF>>>"}));
     for (const bool keepRequestOpen : {false, true}) {
@@ -269,9 +282,10 @@ TEST_F(SolverDelegatePipes, ClientThatGoesAwayAfterWritingNeverShiftsLaterAnswer
 
 TEST_F(SolverDelegatePipes, ReaderThatStopsReadingNeverHoldsTheSolver) {
     start();
-    // Far more than "response" and the program's own pipe hold together.
+    // Far more than "response" and the program's own pipe hold together, then no end of its
+    // own.
     const std::string flood =
-        test::PipeClient::requestText({"solve-field", "--fake-flood", "4000000"});
+        test::PipeClient::requestText({"solve-field", "--fake-flood", "4000000", "--fake-sleep"});
     const auto stallingClient = [&](test::PipeClient &client) {
         ASSERT_TRUE(client.openRequest());
         ASSERT_TRUE(client.write(flood));
