@@ -124,8 +124,8 @@ class SolverDelegate : public std::enable_shared_from_this<SolverDelegate> {
     // from result lines, and writes every line to `forwardHandle` when given. Throws
     // EngineRunError when the program cannot be started or ends with a non-zero status.
     // A forward handle with a write idle limit whose writes gave up (its reader stopped
-    // reading, or abort) ends the run: the program is terminated and the run fails as
-    // aborted, whatever its status.
+    // reading, or abort) ends the run: the program is terminated, and the run fails as
+    // aborted unless the program failed otherwise.
     virtual void run(const std::string &program, const std::vector<std::string> &arguments,
                      FileHandle *forwardHandle = nullptr);
 
