@@ -40,7 +40,9 @@ std::shared_ptr<Process> SolverDelegate::task() const {
     return readGuarded(stateMutex_, task_);
 }
 void SolverDelegate::setTask(std::shared_ptr<Process> v) {
-    writeGuarded(stateMutex_, task_, std::move(v));
+    std::lock_guard lock(stateMutex_);
+    task_ = std::move(v);
+    taskForwardHandle_ = nullptr; // belongs to the run of the task replaced
 }
 std::string SolverDelegate::status() const {
     return readGuarded(stateMutex_, status_);
@@ -136,6 +138,15 @@ void SolverDelegate::runFailed(const std::string &message) {
     failed(message);
 }
 
+void SolverDelegate::failedOutsideRequests(const std::string &message) {
+    std::lock_guard lock(stateMutex_);
+    if (claimed_ || status_ == "busy") {
+        postStatusChange(message, errorColor(), std::nullopt);
+        return;
+    }
+    applyStatus(message, errorColor(), "failed", true, true);
+}
+
 bool SolverDelegate::claimSolver(const std::string &message) {
     std::lock_guard lock(stateMutex_);
     if (claimed_ || status_ == "busy")
@@ -150,6 +161,11 @@ bool SolverDelegate::claimSolver(const std::string &message) {
 void SolverDelegate::changeStatus(std::optional<std::string> message, const Color &color,
                                   const char *status, bool solveEnabled, bool endsClaim) {
     std::lock_guard lock(stateMutex_);
+    applyStatus(std::move(message), color, status, solveEnabled, endsClaim);
+}
+
+void SolverDelegate::applyStatus(std::optional<std::string> message, const Color &color,
+                                 const char *status, bool solveEnabled, bool endsClaim) {
     if (message)
         message_ = withoutLineFeeds(*message);
     status_ = status;

@@ -113,6 +113,9 @@ class SolverDelegate : public std::enable_shared_from_this<SolverDelegate> {
     // `message`, but the status stays "busy": the request reports its own end right after,
     // and until then no other request may take the solver. Outside a request, `failed`.
     void runFailed(const std::string &message);
+    // A failure that belongs to no request: logged in red; status "failed" and `message` only
+    // when no request holds the solver (claimed, or "busy"), whose end is its own to report.
+    void failedOutsideRequests(const std::string &message);
 
     // Runs the engine program named `program` from the engines folder to its end, on the
     // calling thread (never the main thread): working folder the support folder,
@@ -120,6 +123,9 @@ class SolverDelegate : public std::enable_shared_from_this<SolverDelegate> {
     // pipe. Logs the command line and every output line, takes the calibration results
     // from result lines, and writes every line to `forwardHandle` when given. Throws
     // EngineRunError when the program cannot be started or ends with a non-zero status.
+    // A forward handle with a write idle limit whose writes gave up (its reader stopped
+    // reading, or abort) ends the run: the program is terminated, and the run fails as
+    // aborted unless the program failed otherwise.
     virtual void run(const std::string &program, const std::vector<std::string> &arguments,
                      FileHandle *forwardHandle = nullptr);
 
@@ -173,6 +179,16 @@ class SolverDelegate : public std::enable_shared_from_this<SolverDelegate> {
     // Serves the named pipes "request" and "response" of the support folder, one client at
     // a time, blocking the calling thread until a pipe cannot be opened (or stopServices).
     void listenForIPCRequests();
+    // How long the pipe loop waits on its clients. The application keeps the defaults; tests
+    // shorten them. Read at each request.
+    struct PipeLimits {
+        // For the client of a whole request to open "response"; past it the answer is dropped.
+        std::chrono::milliseconds readerGrace = std::chrono::seconds(5);
+        // For a write to "response" to make progress, as for HTTP clients; past it the request
+        // ends and its program is terminated.
+        std::chrono::milliseconds writeIdleLimit = std::chrono::seconds(60);
+    };
+    void setPipeLimits(const PipeLimits &limits);
 
     // The outcome of the Bonjour announcement; only log lines, so any thread will do.
     void netServiceDidPublish(NetService &service);
@@ -206,7 +222,8 @@ class SolverDelegate : public std::enable_shared_from_this<SolverDelegate> {
     // Window actions, on the main thread; the sender is not read.
     // Asks for an image with an open panel on the window, then starts a manual request.
     void solve(const void *sender = nullptr);
-    // Terminates the running engine program, if any.
+    // Terminates the running engine program, if any, and gives up a write of its output
+    // that waits for a reader who stopped reading.
     void abort(const void *sender = nullptr);
     // restoreState.
     void show(const void *sender = nullptr);
@@ -229,6 +246,9 @@ class SolverDelegate : public std::enable_shared_from_this<SolverDelegate> {
     // failed end the claiming request.
     void changeStatus(std::optional<std::string> message, const Color &color, const char *status,
                       bool solveEnabled, bool endsClaim);
+    // changeStatus with the state lock held.
+    void applyStatus(std::optional<std::string> message, const Color &color, const char *status,
+                     bool solveEnabled, bool endsClaim);
     // Posts the log line and the controls' states; state lock held.
     void postStatusChange(std::optional<std::string> message, const Color &color,
                           std::optional<bool> solveEnabled);
@@ -250,6 +270,7 @@ class SolverDelegate : public std::enable_shared_from_this<SolverDelegate> {
 
     mutable std::mutex stateMutex_; // guards every field below
     std::shared_ptr<Process> task_;
+    FileHandle *taskForwardHandle_ = nullptr; // the forward handle of task_'s run, while it runs
     std::string status_ = "ready";
     std::string message_;
     bool claimed_ = false; // a request took the solver by claimSolver and has not ended yet

@@ -117,12 +117,28 @@ void SolverDelegate::run(const std::string &program, const std::vector<std::stri
     }
 
     auto process = std::make_shared<Process>();
-    setTask(process);
+    {
+        std::lock_guard lock(stateMutex_);
+        task_ = process;
+        taskForwardHandle_ = forwardHandle;
+    }
+    // abort reaches the forward handle only while the run lasts; the handle is the caller's.
+    struct ForwardRelease {
+        SolverDelegate &solver;
+        const std::shared_ptr<Process> &process;
+        ~ForwardRelease() {
+            std::lock_guard lock(solver.stateMutex_);
+            if (solver.task_ == process)
+                solver.taskForwardHandle_ = nullptr;
+        }
+    } forwardRelease{*this, process};
     auto clearTask = [this, &process] {
         // Another run may have started since; its program stays abortable.
         std::lock_guard lock(stateMutex_);
-        if (task_ == process)
+        if (task_ == process) {
             task_.reset();
+            taskForwardHandle_ = nullptr;
+        }
     };
     std::shared_ptr<Pipe> output;
     try {
@@ -143,6 +159,7 @@ void SolverDelegate::run(const std::string &program, const std::vector<std::stri
     }
 
     FileHandle &reading = output->fileHandleForReading();
+    bool forwardAbandoned = false;
     while (auto line = readLine(reading)) {
         if (!line->empty()) {
             std::optional<Color> color;
@@ -175,8 +192,15 @@ void SolverDelegate::run(const std::string &program, const std::vector<std::stri
             }
             log(*line, color);
         }
-        if (forwardHandle)
+        if (forwardHandle && !forwardAbandoned) {
             writeLine(*forwardHandle, *line);
+            // Its reader stopped reading, or abort came: the program would soon block on its
+            // output, holding the solver.
+            if (forwardHandle->writesAbandoned()) {
+                forwardAbandoned = true;
+                process->terminate();
+            }
+        }
     }
     drainToEnd(reading);
     // A failed run stays in `task`; its output end need not stay open with it.
@@ -184,12 +208,13 @@ void SolverDelegate::run(const std::string &program, const std::vector<std::stri
 
     // Blocks until the program has exited, however long after its output ended.
     const int status = process->waitUntilExit();
-    if (status == 0) {
+    if (status == 0 && !forwardAbandoned) {
         busy(program + " done");
         clearTask();
         return;
     }
-    if (status == 15) {
+    // Output that could not all be forwarded makes an aborted run, even one that ended well.
+    if (status == 15 || status == 0) {
         const std::string text = program + " aborted";
         runFailed(text);
         throw EngineRunError(EngineRunError::Case::aborted, text);

@@ -4,6 +4,7 @@
 #include "app/AppGlobals.h"
 #include "app/LineIO.h"
 #include "platform/Dispatch.h"
+#include "platform/FileHandle.h"
 #include "platform/Pipe.h"
 #include "platform/Process.h"
 
@@ -102,8 +103,15 @@ void SolverDelegate::solve(const void *) {
 }
 
 void SolverDelegate::abort(const void *) {
-    if (auto running = task())
-        running->terminate();
+    const auto running = task();
+    if (!running)
+        return;
+    running->terminate();
+    // A write of its output waiting for a reader would otherwise hold the run until the
+    // write's idle limit. Under the lock: a run lets go of its handle under it.
+    std::lock_guard lock(stateMutex_);
+    if (task_ == running && taskForwardHandle_)
+        taskForwardHandle_->interruptWrites();
 }
 
 void SolverDelegate::show(const void *) {

@@ -1,9 +1,14 @@
 #include "platform/FileHandle.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <ctime>
+#include <fcntl.h>
+#include <poll.h>
 #include <pthread.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 namespace quintarvel {
@@ -43,6 +48,8 @@ FileHandle::FileHandle(int fd, bool closeOnDestruction) : fd_(fd), owns_(closeOn
 FileHandle::~FileHandle() {
     if (owns_)
         closeFile();
+    if (wake_ >= 0)
+        ::close(wake_);
 }
 
 std::vector<std::uint8_t> FileHandle::readDataOfLength(std::size_t length) {
@@ -63,7 +70,7 @@ std::vector<std::uint8_t> FileHandle::readDataOfLength(std::size_t length) {
 }
 
 bool FileHandle::writeData(std::string_view bytes) {
-    if (fd_ < 0)
+    if (fd_ < 0 || abandoned_)
         return false;
     SigpipeGuard guard;
     std::size_t sent = 0;
@@ -71,12 +78,54 @@ bool FileHandle::writeData(std::string_view bytes) {
         ssize_t n = ::write(fd_, bytes.data() + sent, bytes.size() - sent);
         if (n >= 0) {
             sent += static_cast<std::size_t>(n);
+        } else if (errno == EAGAIN && idleLimit_) {
+            if (!awaitRoom()) {
+                abandoned_ = true;
+                return false;
+            }
         } else if (errno != EINTR) {
             guard.sawEpipe = errno == EPIPE;
             return false;
         }
     }
     return true;
+}
+
+void FileHandle::setWriteIdleLimit(std::chrono::milliseconds limit) {
+    idleLimit_ = limit;
+    if (wake_ < 0)
+        wake_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK); // without it the limit still holds
+    if (const int flags = ::fcntl(fd_, F_GETFL); flags != -1)
+        ::fcntl(fd_, F_SETFL, flags | O_NONBLOCK);
+}
+
+void FileHandle::interruptWrites() {
+    interrupted_ = true;
+    if (wake_ >= 0) {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const auto ignored = ::write(wake_, &one, sizeof one);
+    }
+}
+
+bool FileHandle::awaitRoom() {
+    const auto deadline = std::chrono::steady_clock::now() + *idleLimit_;
+    for (;;) {
+        if (interrupted_)
+            return false;
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            return false;
+        pollfd ready[] = {{fd_, POLLOUT, 0}, {wake_, POLLIN, 0}};
+        const int rc = ::poll(ready, 2, int(std::min<std::int64_t>(left.count(), INT_MAX)));
+        if (rc < 0 && errno != EINTR)
+            return false;
+        if (ready[1].revents != 0)
+            return false;
+        // Room, or an error that the next write reports.
+        if (ready[0].revents != 0)
+            return true;
+    }
 }
 
 void FileHandle::synchronizeFile() {

@@ -4,6 +4,7 @@
 #include "app/AppGlobals.h"
 #include "app/LineIO.h"
 #include "app/SolvePipeline.h"
+#include "http/HttpServerIO.h"
 #include "platform/FileHandle.h"
 #include "platform/Utf8.h"
 #include "service/SolverServices.h"
@@ -32,9 +33,9 @@ constexpr std::size_t requestByteLimit = std::size_t(1) << 20;
 constexpr std::size_t requestLineLimit = 4096;
 constexpr const char *tooLargeAnswer = "message: Request too large (at most 1 MiB and 4096 lines)";
 
-// How often the loop looks again while a client is connected but sends nothing: a client
-// that opens "response" before it writes needs the loop's writer first, which the loop can
-// only try for; and a stop must be seen.
+// How often the loop looks again while a client is connected but sends nothing, or a whole
+// request waits for its reader: a reader of "response" needs the loop's writer, which the
+// loop can only try for; and a stop must be seen.
 constexpr int responseRetryMilliseconds = 10;
 constexpr int idleRetryMilliseconds = 50;
 // How long a client still holding "request" after its answer has to read that answer's end
@@ -42,9 +43,9 @@ constexpr int idleRetryMilliseconds = 50;
 // writer opened too soon hides the end from the reader, and both would wait for good.
 constexpr auto answerEndGrace = std::chrono::seconds(1);
 
-// Opens a pipe, waiting for its other end as FIFOs do. None when it cannot be opened or is
-// no FIFO: a plain file in its place would answer every open at once and read as an empty
-// request, and the loop would spin on it.
+// Opens a pipe, waiting for its other end as FIFOs do. None, with errno set, when it cannot
+// be opened or is no FIFO: a plain file in its place would answer every open at once and read
+// as an empty request, and the loop would spin on it.
 std::unique_ptr<FileHandle> openPipe(const std::filesystem::path &path, int flags) {
     int fd;
     do
@@ -55,6 +56,7 @@ std::unique_ptr<FileHandle> openPipe(const std::filesystem::path &path, int flag
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISFIFO(info.st_mode)) {
         ::close(fd);
+        errno = EINVAL;
         return nullptr;
     }
     return std::make_unique<FileHandle>(fd);
@@ -67,32 +69,52 @@ void setBlocking(int fd, bool blocking) {
 }
 
 // The loop's end of "response". A client may open it before or after it writes its request,
-// so the loop takes it without waiting while it reads the request, and waits for it only
-// once the request is whole.
+// so the loop never waits in its open: it takes it while it reads the request, or, once the
+// request is whole, looks for it until the reader's grace has passed.
 class ResponsePipe {
   public:
+    enum class Open { opened, noReader, failed };
+
     explicit ResponsePipe(std::filesystem::path path) : path_(std::move(path)) {}
 
     bool isOpen() const { return handle_ != nullptr; }
     FileHandle &handle() { return *handle_; }
-    void close() { handle_.reset(); }
+    // Every write to the pipe opened next gives up after `limit` without progress.
+    void setWriteIdleLimit(std::chrono::milliseconds limit) { writeIdleLimit_ = limit; }
 
     // Succeeds only when a reader is there, or waits in its own open.
-    void tryOpen() {
+    Open tryOpen() {
+        if (handle_)
+            return Open::opened;
         auto handle = openPipe(path_, O_WRONLY | O_NONBLOCK);
         if (!handle)
-            return;
-        setBlocking(handle->fileDescriptor(), true);
+            return errno == ENXIO ? Open::noReader : Open::failed;
+        handle->setWriteIdleLimit(writeIdleLimit_);
         handle_ = std::move(handle);
+        return Open::opened;
     }
-    bool openWaiting() {
-        if (!handle_)
-            handle_ = openPipe(path_, O_WRONLY);
-        return handle_ != nullptr;
+
+    void close() {
+        if (handle_ && handle_->writesAbandoned())
+            replace();
+        handle_.reset();
     }
 
   private:
+    // An answer given up for a reader that stopped reading stays in the pipe for as long as
+    // that reader holds it open, and whoever opened "response" next would read its rest and
+    // share the pipe with the stalled reader. A fresh pipe takes the name; the stalled reader
+    // keeps the old one to itself and finds its end once it reads on.
+    void replace() {
+        auto fresh = path_;
+        fresh.replace_filename(".response-fresh");
+        ::unlink(fresh.c_str());
+        if (::mkfifo(fresh.c_str(), 0666) == 0 && ::rename(fresh.c_str(), path_.c_str()) != 0)
+            ::unlink(fresh.c_str());
+    }
+
     std::filesystem::path path_;
+    std::chrono::milliseconds writeIdleLimit_{};
     std::unique_ptr<FileHandle> handle_;
 };
 
@@ -102,6 +124,7 @@ struct PipeRequest {
     End end = End::nothing;
     std::vector<std::string> lines; // without the terminator
     bool tooLarge = false;
+    std::string after; // bytes read past the terminator: the start of the next request
 };
 
 // Reads a request from `request` (non-blocking) up to its terminator or the end of input.
@@ -134,9 +157,10 @@ PipeRequest readRequest(FileHandle &request, ResponsePipe &response,
             if (feed == std::string_view::npos)
                 return false;
             rest.remove_prefix(feed + 1);
-            // Bytes after the terminator are dropped, as a close would drop them.
-            if (line == terminator)
+            if (line == terminator) {
+                got.after.assign(rest);
                 return true;
+            }
             if (!got.tooLarge) {
                 got.lines.push_back(std::move(line));
                 if (got.lines.size() > requestLineLimit) {
@@ -236,6 +260,67 @@ void serveRequest(SolverDelegate &solver, const PipeRequest &request, FileHandle
     writeLine(response, terminator);
 }
 
+// Reads what "request" holds now, without waiting: bytes are kept in `after`, and true is
+// returned; at the end of input (every writer has closed it) the loop's end goes too, so that
+// the next writer waits in its own open rather than write behind a request still unanswered.
+bool takeWaitingBytes(std::unique_ptr<FileHandle> &request, std::string &after) {
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(request->fileDescriptor(), buffer, sizeof buffer);
+        if (n > 0) {
+            after.append(buffer, std::size_t(n));
+            return true;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n == 0 || errno != EAGAIN)
+            request.reset();
+        return false;
+    }
+}
+
+enum class ReaderWait { came, superseded, gone, failed, stopped };
+
+// Waits, for at most `grace`, for the client of a whole request to open "response" (a client
+// that opened it first is there already), watching "request" meanwhile. No client writes its
+// next request before it has read its answer, so bytes behind a request that is not being
+// answered yet are another client's: its own client has gone, and a reader that came is
+// theirs (one that writes and then opens "response" has its bytes there before its reader).
+ReaderWait awaitReader(std::unique_ptr<FileHandle> &request, ResponsePipe &response,
+                       std::chrono::milliseconds grace, const std::function<bool()> &stopping,
+                       std::string &after) {
+    const auto deadline = std::chrono::steady_clock::now() + grace;
+    for (;;) {
+        if (stopping())
+            return ReaderWait::stopped;
+        if (!after.empty() || (request && takeWaitingBytes(request, after)))
+            return ReaderWait::superseded;
+        switch (response.tryOpen()) {
+        case ResponsePipe::Open::opened:
+            return request && takeWaitingBytes(request, after) ? ReaderWait::superseded
+                                                               : ReaderWait::came;
+        case ResponsePipe::Open::failed:
+            return ReaderWait::failed;
+        case ResponsePipe::Open::noReader:
+            break;
+        }
+        if (std::chrono::steady_clock::now() >= deadline)
+            return ReaderWait::gone;
+        pollfd ready{request ? request->fileDescriptor() : -1, POLLIN, 0};
+        ::poll(&ready, 1, responseRetryMilliseconds);
+    }
+}
+
+// An answer nobody came for: its program is not run and the solver is not claimed.
+void logDropped(SolverDelegate &solver, const PipeRequest &request) {
+    std::string text = "Dropped IPC request";
+    // The name is the client's text: shown only when it is text.
+    if (!request.lines.empty() && !request.lines.front().empty() &&
+        isValidUtf8(request.lines.front()))
+        text += " for " + request.lines.front();
+    solver.log(text + ": nobody opened response", errorColor());
+}
+
 } // namespace
 
 namespace detail {
@@ -253,6 +338,15 @@ void wakePipeLoop(const std::filesystem::path &supportFolder) {
 }
 
 } // namespace detail
+
+static_assert(SolverDelegate::PipeLimits{}.writeIdleLimit == HttpServerIO::defaultIdleTimeout,
+              "a pipe reader is given as long as an HTTP client");
+
+void SolverDelegate::setPipeLimits(const PipeLimits &limits) {
+    auto &state = services();
+    std::lock_guard lock(state.mutex);
+    state.pipeLimits = limits;
+}
 
 void SolverDelegate::listenForIPCRequests() {
     auto &state = services();
@@ -273,11 +367,15 @@ void SolverDelegate::listenForIPCRequests() {
 
     // The request pipe stays open while a client still holds its writing end after the
     // answer: what it writes next is its next request, and its end of input is no request.
+    // It goes once the loop has seen every writer close it, so that the next one waits in its
+    // own open.
     std::unique_ptr<FileHandle> request;
+    ResponsePipe response(responsePath);
     auto responseFrom = std::chrono::steady_clock::now();
-    std::string next; // the first byte of a request that came right after the last answer
+    std::string next; // bytes that came after the last request's terminator
     for (;;) {
         if (!request) {
+            next.clear(); // a writer that has gone never lends its bytes to the next one
             request = openPipe(requestPath, O_RDONLY);
             if (state.isStopping())
                 return;
@@ -286,29 +384,38 @@ void SolverDelegate::listenForIPCRequests() {
             setBlocking(request->fileDescriptor(), false);
             responseFrom = std::chrono::steady_clock::now();
         }
-        ResponsePipe response(responsePath);
+        const auto limits = state.currentPipeLimits();
+        response.setWriteIdleLimit(limits.writeIdleLimit);
         bool claimed = false;
         try {
-            const auto got =
+            auto got =
                 readRequest(*request, response, responseFrom, stopping, std::exchange(next, {}));
+            next = std::move(got.after);
             switch (got.end) {
             case PipeRequest::End::stopped:
                 return;
             case PipeRequest::End::nothing:
                 request.reset();
+                response.close();
                 continue;
             case PipeRequest::End::cutShort:
                 // The client went away before its terminator: it gets nothing back.
                 failUnanswered(*this);
                 request.reset();
+                response.close();
                 continue;
             case PipeRequest::End::whole:
                 break;
             }
-            if (!response.openWaiting()) {
-                if (state.isStopping())
-                    return;
+            const auto wait = awaitReader(request, response, limits.readerGrace, stopping, next);
+            if (wait == ReaderWait::stopped)
+                return;
+            if (wait == ReaderWait::failed)
                 break;
+            if (wait != ReaderWait::came) {
+                // A reader that came with the next request's bytes stays open for it.
+                logDropped(*this, got);
+                continue;
             }
             if (state.isStopping())
                 return;
@@ -317,6 +424,7 @@ void SolverDelegate::listenForIPCRequests() {
             if (claimed)
                 failed(std::string("Failed to process IPC request: ") + error.what());
             request.reset();
+            response.close();
             continue;
         }
 
@@ -324,19 +432,19 @@ void SolverDelegate::listenForIPCRequests() {
         // our old reader were still open that open would succeed against it and the bytes be
         // lost when it closes, so the request end goes first. A client that still holds it
         // open is reading its answer: the answer ends for it when "response" closes.
-        char probe;
-        const ssize_t n = ::read(request->fileDescriptor(), &probe, 1);
-        if (n == 0) {
-            request.reset();
-            response.close();
-        } else {
-            if (n == 1)
+        if (request && next.empty()) {
+            char probe;
+            const ssize_t n = ::read(request->fileDescriptor(), &probe, 1);
+            if (n == 0)
+                request.reset();
+            else if (n == 1)
                 next.assign(1, probe);
-            response.close();
-            responseFrom = std::chrono::steady_clock::now() + answerEndGrace;
         }
+        response.close();
+        if (request)
+            responseFrom = std::chrono::steady_clock::now() + answerEndGrace;
     }
-    failed("Failed to create named pipe for interprocess communication");
+    failedOutsideRequests("Failed to create named pipe for interprocess communication");
 }
 
 } // namespace quintarvel

@@ -58,6 +58,10 @@ struct SolverDelegate::Services {
         std::lock_guard lock(mutex);
         return stopping;
     }
+    PipeLimits currentPipeLimits() const {
+        std::lock_guard lock(mutex);
+        return pipeLimits;
+    }
 
     BonjourDelegate bonjour;
 
@@ -67,6 +71,7 @@ struct SolverDelegate::Services {
     std::size_t pipeLoops = 0;             // submitted or running, not yet ended
     std::optional<std::string> lastUpload; // path of the latest upload, kept until the next
     bool stopping = false;                 // set by stopServices until every pipe loop has ended
+    PipeLimits pipeLimits;
 };
 
 namespace detail {

@@ -11,6 +11,7 @@
 #include <pthread.h>
 #include <sstream>
 #include <string>
+#include <sys/ioctl.h>
 #include <unistd.h>
 #include <vector>
 
@@ -82,6 +83,16 @@ class PipeClient {
         for (std::string line; std::getline(stream, line);)
             lines.push_back(line);
         return lines;
+    }
+
+    // The bytes of the answer waiting in "response", and the most the pipe holds.
+    std::size_t responseBytesWaiting() const {
+        int bytes = 0;
+        return ::ioctl(responseFd_, FIONREAD, &bytes) == 0 ? std::size_t(bytes) : 0;
+    }
+    std::size_t responseCapacity() const {
+        const int bytes = ::fcntl(responseFd_, F_GETPIPE_SZ);
+        return bytes > 0 ? std::size_t(bytes) : 0;
     }
 
     // The lines each followed by a line feed, then the terminator line.

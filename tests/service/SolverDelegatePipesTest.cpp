@@ -9,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <fstream>
+#include <functional>
 #include <future>
 #include <iterator>
 #include <poll.h>
@@ -25,6 +27,9 @@ class SolverDelegatePipes : public ::testing::Test, protected test::SolverFixtur
   protected:
     SolverDelegatePipes() : SolverFixture(QUINTARVEL_TEST_FIXTURES "/engine") {}
     ~SolverDelegatePipes() override {
+        // A program that a failing test left running would hold the loop, and the stop, for
+        // good.
+        solver->abort();
         stop();
         // A run that failed leaves its task, and the task its output pipe, with the solver.
         solver->setTask(nullptr);
@@ -63,10 +68,23 @@ class SolverDelegatePipes : public ::testing::Test, protected test::SolverFixtur
         return answer;
     }
     bool logged(const std::string &text, const Color &color) const {
+        return timesLogged(text, color) > 0;
+    }
+    int timesLogged(const std::string &text, const Color &color) const {
+        int times = 0;
         for (const auto &[line, c] : logView->lines)
-            if (line == text + "\n" && c == color)
-                return true;
-        return false;
+            times += line == text + "\n" && c == color;
+        return times;
+    }
+    // Runs the main queue until the condition holds; false when it does not in time.
+    bool drainUntil(const std::function<bool()> &condition) {
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!condition()) {
+            if (std::chrono::steady_clock::now() > limit)
+                return false;
+            mainQueue().drainFor(std::chrono::milliseconds(20));
+        }
+        return true;
     }
 
     const std::size_t descriptorsBefore = test::openDescriptors();
@@ -132,6 +150,20 @@ TEST_F(SolverDelegatePipes, PipeThatCannotBeOpenedEndsTheLoop) {
     EXPECT_EQ(solver->message(), "Failed to create named pipe for interprocess communication");
 }
 
+TEST_F(SolverDelegatePipes, LoopThatEndsLeavesTheStatusToARequestHoldingTheSolver) {
+    test::writeFile(support() / "request", "solve-field\n<<<EOF>>>\n");
+    ASSERT_TRUE(solver->claimSolver("\nProcessing HTTP request"));
+    solver->listenForIPCRequests();
+    drainMainQueue();
+    EXPECT_TRUE(logged("Failed to create named pipe for interprocess communication", errorColor()));
+    EXPECT_EQ(solver->status(), "busy");
+    EXPECT_EQ(solver->message(), "Processing HTTP request");
+    // The request still holds the solver until it ends.
+    EXPECT_FALSE(solver->claimSolver("\nProcessing manual request"));
+    solver->done("\nDone in 2.0 seconds");
+    EXPECT_EQ(solver->status(), "done");
+}
+
 TEST_F(SolverDelegatePipes, StopEndsALoopWaitingForEitherPipe) {
     start(false); // the loop makes its pipes
     stop();       // waiting for a writer of "request"
@@ -187,6 +219,110 @@ TEST_F(SolverDelegatePipes, ClientHoldingRequestOpenWhileItReadsIsServedOnce) {
     for (const auto &[line, color] : logView->lines)
         requests += line == "\nProcessing IPC request\n";
     EXPECT_EQ(requests, 2) << logView->text();
+}
+
+TEST_F(SolverDelegatePipes, ClientThatGoesAwayAfterWritingNeverShiftsLaterAnswers) {
+    solver->setPipeLimits({.readerGrace = std::chrono::seconds(2)});
+    start();
+    const auto request = [](const std::string &line) {
+        return test::PipeClient::requestText({"solve-field", "--fake-line", line});
+    };
+    {
+        // The next client opens "request" before the one going away has closed it: the loop
+        // never sees the end of input between the two requests.
+        test::PipeClient gone(support()), next(support());
+        ASSERT_TRUE(gone.openRequest());
+        ASSERT_TRUE(gone.write(request("gone")));
+        ASSERT_TRUE(next.openRequest());
+        gone.closeRequest();
+        ASSERT_TRUE(next.write(request("first")));
+        next.closeRequest();
+        ASSERT_TRUE(next.openResponse());
+        EXPECT_EQ(next.readLines(), (Lines{"first", "<<<EOF>>>"}));
+    }
+    {
+        test::PipeClient gone(support());
+        ASSERT_TRUE(gone.openRequest());
+        ASSERT_TRUE(gone.write(request("gone again")));
+    }
+    // The loop lets go of "request" while the answer waits for its reader, so that the next
+    // writer waits in its own open.
+    const auto requestHasReader = [&] {
+        const int fd = ::open((support() / "request").c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd != -1)
+            ::close(fd);
+        return fd != -1 || errno != ENXIO;
+    };
+    EXPECT_TRUE(drainUntil([&] { return !requestHasReader(); }));
+    for (const std::string line : {"second", "third", "fourth"})
+        EXPECT_EQ(exchange({"solve-field", "--fake-line", line}), (Lines{line, "<<<EOF>>>"}));
+    for (const bool keepRequestOpen : {false, true}) {
+        // Opens both, then writes.
+        test::PipeClient client(support());
+        const std::string line = keepRequestOpen ? "held" : "response first";
+        ASSERT_TRUE(client.openRequest());
+        ASSERT_TRUE(client.openResponse());
+        ASSERT_TRUE(client.write(request(line)));
+        if (!keepRequestOpen)
+            client.closeRequest();
+        EXPECT_EQ(client.readLines(), (Lines{line, "<<<EOF>>>"}));
+    }
+    drainMainQueue();
+    // The answers nobody came for: never run, the solver never claimed for them.
+    EXPECT_EQ(
+        timesLogged("Dropped IPC request for solve-field: nobody opened response", errorColor()), 2)
+        << logView->text();
+    EXPECT_EQ(logView->text().find("gone"), std::string::npos) << logView->text();
+    int requests = 0;
+    for (const auto &[line, color] : logView->lines)
+        requests += line == "\nProcessing IPC request\n";
+    EXPECT_EQ(requests, 6) << logView->text();
+    EXPECT_EQ(solver->status(), "done");
+}
+
+TEST_F(SolverDelegatePipes, ReaderThatStopsReadingNeverHoldsTheSolver) {
+    start();
+    // Far more than "response" and the program's own pipe hold together, then no end of its
+    // own.
+    const std::string flood =
+        test::PipeClient::requestText({"solve-field", "--fake-flood", "4000000", "--fake-sleep"});
+    const auto stallingClient = [&](test::PipeClient &client) {
+        ASSERT_TRUE(client.openRequest());
+        ASSERT_TRUE(client.write(flood));
+        client.closeRequest();
+        ASSERT_TRUE(client.openResponse());
+    };
+    const auto ended = [&](int times) {
+        return drainUntil(
+            [&] { return timesLogged("Failed to execute solve-field", errorColor()) == times; });
+    };
+    {
+        // Abort, while the write waits for the reader, ends the request long before the limit.
+        solver->setPipeLimits({.writeIdleLimit = std::chrono::minutes(10)});
+        test::PipeClient stalled(support());
+        stallingClient(stalled);
+        ASSERT_TRUE(drainUntil(
+            [&] { return stalled.responseBytesWaiting() + 64 >= stalled.responseCapacity(); }));
+        solver->abort();
+        ASSERT_TRUE(ended(1));
+        EXPECT_EQ(solver->status(), "failed");
+        EXPECT_EQ(solver->message(), "Failed to execute solve-field");
+    }
+    {
+        solver->setPipeLimits({.writeIdleLimit = std::chrono::milliseconds(300)});
+        test::PipeClient stalled(support());
+        stallingClient(stalled);
+        // Served once the stalled request has ended, with the stalled reader still there.
+        EXPECT_EQ(exchange({"solve-field", "--fake-line", "next"}), (Lines{"next", "<<<EOF>>>"}));
+        EXPECT_TRUE(ended(2));
+        EXPECT_EQ(solver->status(), "done");
+        // The stalled reader gets what the pipe held, cut short, and its end.
+        const auto rest = stalled.readLines();
+        ASSERT_TRUE(rest && !rest->empty());
+        EXPECT_NE(rest->back(), "<<<EOF>>>");
+    }
+    drainMainQueue();
+    EXPECT_EQ(timesLogged("solve-field aborted", errorColor()), 2) << logView->text().size();
 }
 
 TEST_F(SolverDelegatePipes, RequestLargerThanThePipeIsServedWhicheverPipeTheClientOpensFirst) {
