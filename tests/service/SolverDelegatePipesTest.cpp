@@ -11,7 +11,6 @@
 
 #include <fcntl.h>
 #include <fstream>
-#include <functional>
 #include <future>
 #include <iterator>
 #include <poll.h>
@@ -75,16 +74,6 @@ class SolverDelegatePipes : public ::testing::Test, protected test::SolverFixtur
         for (const auto &[line, c] : logView->lines)
             times += line == text + "\n" && c == color;
         return times;
-    }
-    // Runs the main queue until the condition holds; false when it does not in time.
-    bool drainUntil(const std::function<bool()> &condition) {
-        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while (!condition()) {
-            if (std::chrono::steady_clock::now() > limit)
-                return false;
-            mainQueue().drainFor(std::chrono::milliseconds(20));
-        }
-        return true;
     }
 
     const std::size_t descriptorsBefore = test::openDescriptors();

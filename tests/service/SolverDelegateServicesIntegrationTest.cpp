@@ -71,16 +71,6 @@ class SolverDelegateServices : public ::testing::Test, protected test::SolverFix
         // The pipe loop is running once it has said so.
         ASSERT_TRUE(drainUntil([&] { return logged("IPC listener started").has_value(); }));
     }
-    // Runs the main queue until the condition holds; false when it does not in time.
-    bool drainUntil(const std::function<bool()> &condition) {
-        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (!condition()) {
-            if (std::chrono::steady_clock::now() > limit)
-                return false;
-            mainQueue().drainFor(std::chrono::milliseconds(20));
-        }
-        return true;
-    }
     std::optional<Color> logged(const std::string &text) const {
         for (const auto &[line, color] : logView->lines)
             if (line == text + "\n")

@@ -2,6 +2,7 @@
 
 #include "platform/Dispatch.h"
 
+#include <chrono>
 #include <filesystem>
 
 namespace quintarvel::test {
@@ -37,6 +38,16 @@ void SolverFixture::makeSolver(const std::filesystem::path &supportFolder,
 
 void SolverFixture::drainMainQueue() {
     mainQueue().drain();
+}
+
+bool SolverFixture::drainUntil(const std::function<bool()> &condition) {
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > limit)
+            return false;
+        mainQueue().drainFor(std::chrono::milliseconds(20));
+    }
+    return true;
 }
 
 SolverDelegate::ServiceOptions loopbackServiceOptions(const std::string &bonjourName) {

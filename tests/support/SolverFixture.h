@@ -5,6 +5,7 @@
 #include "support/TempDir.h"
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -17,6 +18,8 @@ struct SolverFixture {
     explicit SolverFixture(std::filesystem::path enginesFolder = QUINTARVEL_LIBEXEC_DIR);
     // Runs the main queue until it is empty.
     void drainMainQueue();
+    // Runs the main queue until the condition holds; false when it does not within a minute.
+    bool drainUntil(const std::function<bool()> &condition);
     // Replaces the solver by one on these folders (made here), wired to the same views.
     void makeSolver(const std::filesystem::path &supportFolder,
                     const std::filesystem::path &temporaryFolder);
