@@ -2,6 +2,7 @@
 
 #include "pages/Files.h"
 #include "support/LoopbackHttpClient.h"
+#include "support/OpenDescriptors.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -16,11 +17,6 @@ using quintarvel::SocketError;
 using quintarvel::test::LoopbackHttpClient;
 
 namespace {
-
-std::size_t openDescriptorCount() {
-    const std::filesystem::directory_iterator fds("/proc/self/fd");
-    return static_cast<std::size_t>(std::distance(begin(fds), end(fds)));
-}
 
 std::shared_ptr<Socket> loopbackListener(const std::string &address = "127.0.0.1") {
     return Socket::openListener(0, address.find(':') == std::string::npos, 128, address);
@@ -53,7 +49,7 @@ TEST(SocketIntegration, ListenersAcceptAndNameTheirPeers) {
 
 TEST(SocketIntegration, BusyPortOrUnparsableAddressIsBindFailedAndLeavesNoDescriptor) {
     const auto first = loopbackListener();
-    const std::size_t before = openDescriptorCount();
+    const auto before = quintarvel::test::openDescriptorTargets();
     try {
         Socket::openListener(first->localPort(), true, 128, "127.0.0.1");
         FAIL() << "second listener on a busy port";
@@ -72,7 +68,8 @@ TEST(SocketIntegration, BusyPortOrUnparsableAddressIsBindFailedAndLeavesNoDescri
             EXPECT_NE(error.text().find(address), std::string::npos);
         }
     }
-    EXPECT_EQ(openDescriptorCount(), before);
+    const auto leftOpen = quintarvel::test::descriptorsOpenedSince(before);
+    EXPECT_TRUE(leftOpen.empty()) << ::testing::PrintToString(leftOpen);
 }
 
 TEST(SocketIntegration, WritesToAClosedPeerFailWithoutSigpipe) {
