@@ -26,6 +26,21 @@ FilePtr openForWriting(const std::filesystem::path &path) {
     return f;
 }
 
+TIFF *openTiffForWriting(const std::filesystem::path &path, const char *mode = "w") {
+    TIFF *tif = TIFFOpen(path.c_str(), mode);
+    if (!tif)
+        throw std::runtime_error("cannot write " + path.string());
+    return tif;
+}
+
+// The fields of a one-sample, 16-bit picture of this size.
+void setSixteenBitGreyFields(TIFF *tif, std::uint32_t width, std::uint32_t height) {
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width);
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 16);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
+}
+
 // One row of samples packed as stored: sub-byte samples first in the high bits, 16-bit
 // samples big-endian (PNG) or in the machine's order (libtiff swaps when it needs to).
 std::vector<std::uint8_t> packRow(const std::uint16_t *samples, std::size_t count, int bits,
@@ -121,9 +136,7 @@ void writeJpeg(const std::filesystem::path &path, const JpegSpec &picture) {
 }
 
 void writeTiff(const std::filesystem::path &path, const TiffSpec &picture) {
-    TIFF *tif = TIFFOpen(path.c_str(), picture.bigEndian ? "wb" : "wl");
-    if (!tif)
-        throw std::runtime_error("cannot write " + path.string());
+    TIFF *tif = openTiffForWriting(path, picture.bigEndian ? "wb" : "wl");
     const std::size_t spp = picture.samplesPerPixel;
     for (int page = 0; page < picture.pages; ++page) {
         TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, picture.width);
@@ -198,14 +211,9 @@ void writeTiff(const std::filesystem::path &path, const TiffSpec &picture) {
 
 void writeNearlyBlackTiff(const std::filesystem::path &path, std::uint32_t width,
                           std::uint32_t height) {
-    TIFF *tif = TIFFOpen(path.c_str(), "w");
-    if (!tif)
-        throw std::runtime_error("cannot write " + path.string());
+    TIFF *tif = openTiffForWriting(path);
     constexpr std::uint32_t rowsPerStrip = 1000;
-    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width);
-    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height);
-    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 16);
-    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
+    setSixteenBitGreyFields(tif, width, height);
     TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
     TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
     TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
@@ -222,9 +230,7 @@ void writeNearlyBlackTiff(const std::filesystem::path &path, std::uint32_t width
 
 void writeDng(const std::filesystem::path &path, std::uint32_t width, std::uint32_t height,
               const std::vector<std::uint16_t> &mosaic) {
-    TIFF *tif = TIFFOpen(path.c_str(), "w");
-    if (!tif)
-        throw std::runtime_error("cannot write " + path.string());
+    TIFF *tif = openTiffForWriting(path);
     const std::uint8_t dngVersion[4] = {1, 4, 0, 0};
     const std::uint8_t backwardVersion[4] = {1, 1, 0, 0};
     const std::uint16_t patternDim[2] = {2, 2};
@@ -232,10 +238,7 @@ void writeDng(const std::filesystem::path &path, std::uint32_t width, std::uint3
     const float neutral[3] = {1, 1, 1};
     const float identity[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
     TIFFSetField(tif, TIFFTAG_SUBFILETYPE, 0);
-    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width);
-    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height);
-    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 16);
-    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
+    setSixteenBitGreyFields(tif, width, height);
     TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
     TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_CFA);
     TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
