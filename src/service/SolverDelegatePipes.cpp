@@ -9,6 +9,7 @@
 #include "platform/Utf8.h"
 #include "service/SolverServices.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <exception>
@@ -127,13 +128,21 @@ struct PipeRequest {
     std::string after; // bytes read past the terminator: the start of the next request
 };
 
+// Line feeds right after a terminator end the request it closed, as `echo`, a here-document
+// or a second `printf` leave them: they never begin another client's request.
+std::string_view withoutBlankTail(std::string_view bytes) {
+    return bytes.substr(std::min(bytes.find_first_not_of('\n'), bytes.size()));
+}
+
 // Reads a request from `request` (non-blocking) up to its terminator or the end of input.
 // A client may open "response" before it writes, so the response pipe is tried before the
 // first byte, from `responseFrom` on. Right after an answer that is later: a client still
 // reading that answer must see it end before any writer opens "response" again.
+// `afterTerminator`: this opening has had a request already, whose blank tail may still come.
 PipeRequest readRequest(FileHandle &request, ResponsePipe &response,
                         std::chrono::steady_clock::time_point responseFrom,
-                        const std::function<bool()> &stopping, std::string_view already) {
+                        const std::function<bool()> &stopping, std::string_view already,
+                        bool afterTerminator) {
     PipeRequest got;
     std::string line;
     std::size_t bytes = 0;
@@ -141,6 +150,9 @@ PipeRequest readRequest(FileHandle &request, ResponsePipe &response,
     char buffer[65536];
     // Takes the bytes in; true once the terminator has come.
     const auto take = [&](std::string_view rest) {
+        if (afterTerminator && !any)
+            rest = withoutBlankTail(rest);
+        any = any || !rest.empty();
         while (!rest.empty()) {
             const auto feed = rest.find('\n');
             const auto piece = rest.substr(0, feed);
@@ -158,7 +170,7 @@ PipeRequest readRequest(FileHandle &request, ResponsePipe &response,
                 return false;
             rest.remove_prefix(feed + 1);
             if (line == terminator) {
-                got.after.assign(rest);
+                got.after.assign(withoutBlankTail(rest));
                 return true;
             }
             if (!got.tooLarge) {
@@ -172,12 +184,9 @@ PipeRequest readRequest(FileHandle &request, ResponsePipe &response,
         }
         return false;
     };
-    if (!already.empty()) {
-        any = true;
-        if (take(already)) {
-            got.end = PipeRequest::End::whole;
-            return got;
-        }
+    if (take(already)) {
+        got.end = PipeRequest::End::whole;
+        return got;
     }
     for (;;) {
         if (stopping()) {
@@ -200,7 +209,6 @@ PipeRequest readRequest(FileHandle &request, ResponsePipe &response,
             }
             continue;
         }
-        any = true;
         if (take(std::string_view(buffer, std::size_t(n)))) {
             got.end = PipeRequest::End::whole;
             return got;
@@ -260,16 +268,20 @@ void serveRequest(SolverDelegate &solver, const PipeRequest &request, FileHandle
     writeLine(response, terminator);
 }
 
-// Reads what "request" holds now, without waiting: bytes are kept in `after`, and true is
-// returned; at the end of input (every writer has closed it) the loop's end goes too, so that
-// the next writer waits in its own open rather than write behind a request still unanswered.
+// Reads what "request" holds now behind a whole request, without waiting: the bytes of another
+// request are kept in `after`, and true is returned; the blank tail of the request before goes.
+// At the end of input (every writer has closed it) the loop's end goes too, so that the next
+// writer waits in its own open rather than write behind a request still unanswered.
 bool takeWaitingBytes(std::unique_ptr<FileHandle> &request, std::string &after) {
     char buffer[65536];
     for (;;) {
         const ssize_t n = ::read(request->fileDescriptor(), buffer, sizeof buffer);
         if (n > 0) {
-            after.append(buffer, std::size_t(n));
-            return true;
+            const std::string_view bytes(buffer, std::size_t(n));
+            after.append(after.empty() ? withoutBlankTail(bytes) : bytes);
+            if (!after.empty())
+                return true;
+            continue;
         }
         if (n < 0 && errno == EINTR)
             continue;
@@ -284,8 +296,9 @@ enum class ReaderWait { came, superseded, gone, failed, stopped };
 // Waits, for at most `grace`, for the client of a whole request to open "response" (a client
 // that opened it first is there already), watching "request" meanwhile. No client writes its
 // next request before it has read its answer, so bytes behind a request that is not being
-// answered yet are another client's: its own client has gone, and a reader that came is
-// theirs (one that writes and then opens "response" has its bytes there before its reader).
+// answered yet, but for its blank tail, are another client's: its own client has gone, and a
+// reader that came is theirs (one that writes and then opens "response" has its bytes there
+// before its reader).
 ReaderWait awaitReader(std::unique_ptr<FileHandle> &request, ResponsePipe &response,
                        std::chrono::milliseconds grace, const std::function<bool()> &stopping,
                        std::string &after) {
@@ -312,13 +325,13 @@ ReaderWait awaitReader(std::unique_ptr<FileHandle> &request, ResponsePipe &respo
 }
 
 // An answer nobody came for: its program is not run and the solver is not claimed.
-void logDropped(SolverDelegate &solver, const PipeRequest &request) {
+void logDropped(SolverDelegate &solver, const PipeRequest &request, std::string_view why) {
     std::string text = "Dropped IPC request";
     // The name is the client's text: shown only when it is text.
     if (!request.lines.empty() && !request.lines.front().empty() &&
         isValidUtf8(request.lines.front()))
         text += " for " + request.lines.front();
-    solver.log(text + ": nobody opened response", errorColor());
+    solver.log(text + ": " + std::string(why), errorColor());
 }
 
 } // namespace
@@ -374,6 +387,7 @@ void SolverDelegate::listenForIPCRequests() {
     auto responseFrom = std::chrono::steady_clock::now();
     std::string next; // bytes that came after the last request's terminator
     for (;;) {
+        const bool afterTerminator = request != nullptr;
         if (!request) {
             next.clear(); // a writer that has gone never lends its bytes to the next one
             request = openPipe(requestPath, O_RDONLY);
@@ -388,8 +402,8 @@ void SolverDelegate::listenForIPCRequests() {
         response.setWriteIdleLimit(limits.writeIdleLimit);
         bool claimed = false;
         try {
-            auto got =
-                readRequest(*request, response, responseFrom, stopping, std::exchange(next, {}));
+            auto got = readRequest(*request, response, responseFrom, stopping,
+                                   std::exchange(next, {}), afterTerminator);
             next = std::move(got.after);
             switch (got.end) {
             case PipeRequest::End::stopped:
@@ -414,7 +428,9 @@ void SolverDelegate::listenForIPCRequests() {
                 break;
             if (wait != ReaderWait::came) {
                 // A reader that came with the next request's bytes stays open for it.
-                logDropped(*this, got);
+                logDropped(*this, got,
+                           wait == ReaderWait::superseded ? "another request came before its reader"
+                                                          : "nobody opened response");
                 continue;
             }
             if (state.isStopping())
@@ -432,14 +448,8 @@ void SolverDelegate::listenForIPCRequests() {
         // our old reader were still open that open would succeed against it and the bytes be
         // lost when it closes, so the request end goes first. A client that still holds it
         // open is reading its answer: the answer ends for it when "response" closes.
-        if (request && next.empty()) {
-            char probe;
-            const ssize_t n = ::read(request->fileDescriptor(), &probe, 1);
-            if (n == 0)
-                request.reset();
-            else if (n == 1)
-                next.assign(1, probe);
-        }
+        if (request && next.empty())
+            takeWaitingBytes(request, next);
         response.close();
         if (request)
             responseFrom = std::chrono::steady_clock::now() + answerEndGrace;

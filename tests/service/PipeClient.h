@@ -86,10 +86,9 @@ class PipeClient {
     }
 
     // The bytes of the answer waiting in "response", and the most the pipe holds.
-    std::size_t responseBytesWaiting() const {
-        int bytes = 0;
-        return ::ioctl(responseFd_, FIONREAD, &bytes) == 0 ? std::size_t(bytes) : 0;
-    }
+    std::size_t responseBytesWaiting() const { return bytesWaiting(responseFd_); }
+    // The bytes written to "request" that the loop has not read yet.
+    std::size_t requestBytesWaiting() const { return bytesWaiting(requestFd_); }
     std::size_t responseCapacity() const {
         const int bytes = ::fcntl(responseFd_, F_GETPIPE_SZ);
         return bytes > 0 ? std::size_t(bytes) : 0;
@@ -117,6 +116,10 @@ class PipeClient {
     }
 
   private:
+    static std::size_t bytesWaiting(int fd) {
+        int bytes = 0;
+        return ::ioctl(fd, FIONREAD, &bytes) == 0 ? std::size_t(bytes) : 0;
+    }
     bool writeBlocked(const std::string &text) {
         ::fcntl(requestFd_, F_SETFL, ::fcntl(requestFd_, F_GETFL) | O_NONBLOCK);
         for (std::size_t done = 0; done < text.size();) {

@@ -258,8 +258,13 @@ TEST_F(SolverDelegatePipes, ClientThatGoesAwayAfterWritingNeverShiftsLaterAnswer
     }
     drainMainQueue();
     // The answers nobody came for: never run, the solver never claimed for them.
+    EXPECT_EQ(timesLogged("Dropped IPC request for solve-field: another request came before its "
+                          "reader",
+                          errorColor()),
+              1)
+        << logView->text();
     EXPECT_EQ(
-        timesLogged("Dropped IPC request for solve-field: nobody opened response", errorColor()), 2)
+        timesLogged("Dropped IPC request for solve-field: nobody opened response", errorColor()), 1)
         << logView->text();
     EXPECT_EQ(logView->text().find("gone"), std::string::npos) << logView->text();
     int requests = 0;
@@ -267,6 +272,74 @@ TEST_F(SolverDelegatePipes, ClientThatGoesAwayAfterWritingNeverShiftsLaterAnswer
         requests += line == "\nProcessing IPC request\n";
     EXPECT_EQ(requests, 6) << logView->text();
     EXPECT_EQ(solver->status(), "done");
+}
+
+TEST_F(SolverDelegatePipes, BlankLinesAfterTheTerminatorEndTheRequestTheyFollow) {
+    solver->setPipeLimits({.readerGrace = std::chrono::seconds(2)});
+    start();
+    const auto request = [](const std::string &line) {
+        return test::PipeClient::requestText({"solve-field", "--fake-line", line});
+    };
+    const auto requestsBegun = [&] {
+        int requests = 0;
+        for (const auto &[line, color] : logView->lines)
+            requests += line == "\nProcessing IPC request\n";
+        return requests;
+    };
+    // As `echo`, a here-document or a second printf end a request: the empty lines come in its
+    // own write, or in later ones once the loop has read the terminator; the client then closes
+    // "request" and reads "response".
+    for (const bool laterWrite : {false, true}) {
+        const std::string line = laterWrite ? "later write" : "same write";
+        test::PipeClient client(support());
+        ASSERT_TRUE(client.openRequest());
+        ASSERT_TRUE(client.write(request(line) + (laterWrite ? "" : "\n")));
+        if (laterWrite) {
+            ASSERT_TRUE(drainUntil([&] { return client.requestBytesWaiting() == 0; }));
+            ASSERT_TRUE(client.write("\n"));
+            ASSERT_TRUE(client.write("\n\n"));
+        }
+        client.closeRequest();
+        ASSERT_TRUE(client.openResponse());
+        EXPECT_EQ(client.readLines(), (Lines{line, "<<<EOF>>>"}));
+        drainMainQueue();
+        EXPECT_EQ(solver->status(), "done") << line;
+        EXPECT_TRUE(solver->message().starts_with("Done in ")) << solver->message();
+    }
+    for (const std::string line : {"next", "after that"})
+        EXPECT_EQ(exchange({"solve-field", "--fake-line", line}), (Lines{line, "<<<EOF>>>"}));
+    EXPECT_EQ(logView->text().find("Dropped"), std::string::npos) << logView->text();
+    EXPECT_EQ(requestsBegun(), 4);
+
+    {
+        // One that goes away after its request and blank line while the next already holds
+        // "request": the next gets its own request answered.
+        test::PipeClient gone(support()), next(support());
+        ASSERT_TRUE(gone.openRequest());
+        ASSERT_TRUE(gone.write(request("gone") + "\n"));
+        ASSERT_TRUE(next.openRequest());
+        gone.closeRequest();
+        ASSERT_TRUE(next.write(request("first")));
+        next.closeRequest();
+        ASSERT_TRUE(next.openResponse());
+        EXPECT_EQ(next.readLines(), (Lines{"first", "<<<EOF>>>"}));
+    }
+    drainMainQueue();
+    EXPECT_EQ(timesLogged("Dropped IPC request for solve-field: another request came before its "
+                          "reader",
+                          errorColor()),
+              1)
+        << logView->text();
+    EXPECT_EQ(logView->text().find("nobody opened response"), std::string::npos);
+    {
+        // One that goes away after them, before the next opens "request".
+        test::PipeClient gone(support());
+        ASSERT_TRUE(gone.openRequest());
+        ASSERT_TRUE(gone.write(request("gone again") + "\n"));
+    }
+    EXPECT_EQ(exchange({"solve-field", "--fake-line", "second"}), (Lines{"second", "<<<EOF>>>"}));
+    EXPECT_EQ(solver->status(), "done");
+    EXPECT_EQ(requestsBegun(), 6) << logView->text();
 }
 
 TEST_F(SolverDelegatePipes, ReaderThatStopsReadingNeverHoldsTheSolver) {
