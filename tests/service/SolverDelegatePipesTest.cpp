@@ -66,6 +66,21 @@ class SolverDelegatePipes : public ::testing::Test, protected test::SolverFixtur
         drainMainQueue();
         return answer;
     }
+    // The answer of a client that opens "request" while another, which writes `goneText`,
+    // still holds it, and writes `nextText` once that one has gone away without reading.
+    std::optional<Lines> nextAfterOneGoneAway(const std::string &goneText,
+                                              const std::string &nextText) {
+        test::PipeClient gone(support()), next(support());
+        if (!gone.openRequest() || !gone.write(goneText) || !next.openRequest())
+            return std::nullopt;
+        gone.closeRequest();
+        if (!next.write(nextText))
+            return std::nullopt;
+        next.closeRequest();
+        if (!next.openResponse())
+            return std::nullopt;
+        return next.readLines();
+    }
     bool logged(const std::string &text, const Color &color) const {
         return timesLogged(text, color) > 0;
     }
@@ -216,19 +231,10 @@ TEST_F(SolverDelegatePipes, ClientThatGoesAwayAfterWritingNeverShiftsLaterAnswer
     const auto request = [](const std::string &line) {
         return test::PipeClient::requestText({"solve-field", "--fake-line", line});
     };
-    {
-        // The next client opens "request" before the one going away has closed it: the loop
-        // never sees the end of input between the two requests.
-        test::PipeClient gone(support()), next(support());
-        ASSERT_TRUE(gone.openRequest());
-        ASSERT_TRUE(gone.write(request("gone")));
-        ASSERT_TRUE(next.openRequest());
-        gone.closeRequest();
-        ASSERT_TRUE(next.write(request("first")));
-        next.closeRequest();
-        ASSERT_TRUE(next.openResponse());
-        EXPECT_EQ(next.readLines(), (Lines{"first", "<<<EOF>>>"}));
-    }
+    // The next client opens "request" before the one going away has closed it: the loop never
+    // sees the end of input between the two requests.
+    EXPECT_EQ(nextAfterOneGoneAway(request("gone"), request("first")),
+              (Lines{"first", "<<<EOF>>>"}));
     {
         test::PipeClient gone(support());
         ASSERT_TRUE(gone.openRequest());
@@ -311,19 +317,10 @@ TEST_F(SolverDelegatePipes, BlankLinesAfterTheTerminatorEndTheRequestTheyFollow)
     EXPECT_EQ(logView->text().find("Dropped"), std::string::npos) << logView->text();
     EXPECT_EQ(requestsBegun(), 4);
 
-    {
-        // One that goes away after its request and blank line while the next already holds
-        // "request": the next gets its own request answered.
-        test::PipeClient gone(support()), next(support());
-        ASSERT_TRUE(gone.openRequest());
-        ASSERT_TRUE(gone.write(request("gone") + "\n"));
-        ASSERT_TRUE(next.openRequest());
-        gone.closeRequest();
-        ASSERT_TRUE(next.write(request("first")));
-        next.closeRequest();
-        ASSERT_TRUE(next.openResponse());
-        EXPECT_EQ(next.readLines(), (Lines{"first", "<<<EOF>>>"}));
-    }
+    // One that goes away after its request and blank line while the next already holds
+    // "request": the next gets its own request answered.
+    EXPECT_EQ(nextAfterOneGoneAway(request("gone") + "\n", request("first")),
+              (Lines{"first", "<<<EOF>>>"}));
     drainMainQueue();
     EXPECT_EQ(timesLogged("Dropped IPC request for solve-field: another request came before its "
                           "reader",
