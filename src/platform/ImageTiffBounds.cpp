@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 
 // Every strip or tile is a stream of its own codec, decoded from the bytes the file holds for
 // it, so its bound applies to each one: a strip is checked against what it stands for. Strips
@@ -83,7 +84,8 @@ struct Segment {
     std::uint64_t wide = 0, high = 0, bytes = 0, heldBytes = 0;
 };
 
-bool segmentFits(std::uint16_t compression, const Segment &s) {
+// Whether a strip or tile fits its codec's bound; nothing for codecs that have none.
+std::optional<bool> segmentFits(std::uint16_t compression, const Segment &s) {
     const std::uint64_t n = s.heldBytes;
     switch (compression) {
     case COMPRESSION_NONE:
@@ -119,9 +121,8 @@ bool segmentFits(std::uint16_t compression, const Segment &s) {
     case COMPRESSION_SGILOG24:
         return s.wide * s.high <= maxLogLuvPixels(n);
     default:
-        // JBIG (arithmetic coding), WebP and LERC can code a whole strip in a few bytes, and so
-        // can arithmetic-coded JPEG: no bound but the memory ceiling.
-        return true;
+        // JBIG (arithmetic coding), WebP and LERC can code a whole strip in a few bytes.
+        return std::nullopt;
     }
 }
 
@@ -181,6 +182,9 @@ bool tiffHoldsPicture(TIFF *tif, const ImageData &data) {
     const std::uint64_t firstHeld = held(0);
     const bool bounded = compression != COMPRESSION_JPEG || firstHeld == 0 ||
                          !arithmeticCoded(data.bytes() + TIFFGetStrileOffset(tif, 0), firstHeld);
+    // A strip or tile without a bound is held to the fixed ceiling, which is the whole picture's:
+    // its buffer is reserved at once.
+    const bool withinCeiling = withinUnboundedCeiling(width, height);
 
     for (std::uint64_t i = 0; i < count; ++i) {
         const auto index = static_cast<std::uint32_t>(i);
@@ -196,7 +200,10 @@ bool tiffHoldsPicture(TIFF *tif, const ImageData &data) {
         s.heldBytes = held(index);
         // Nothing decodes from no bytes: a strip or tile missing from the file leaves part of
         // the picture uncovered.
-        if (s.heldBytes == 0 || (bounded && !segmentFits(compression, s)))
+        if (s.heldBytes == 0)
+            return false;
+        const std::optional<bool> fits = bounded ? segmentFits(compression, s) : std::nullopt;
+        if (!fits.value_or(withinCeiling))
             return false;
     }
     return true;
