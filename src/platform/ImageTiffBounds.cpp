@@ -105,6 +105,7 @@ std::optional<bool> segmentFits(std::uint16_t compression, const Segment &s) {
         return s.bytes <= maxXzBytes(n);
     case COMPRESSION_THUNDERSCAN:
         return s.bytes <= maxThunderScanBytes(n);
+    // Huffman coding; a strip that is arithmetic-coded says so in its own frame header.
     case COMPRESSION_JPEG:
         return jpegBlocks(s.wide, s.high) <= maxJpegBlocks(n);
     // Fax codes: a row takes at least one bit, but a row like the one above takes one bit
@@ -172,16 +173,6 @@ bool tiffHoldsPicture(TIFF *tif, const ImageData &data) {
         TIFFGetFieldDefaulted(tif, TIFFTAG_YCBCRSUBSAMPLING, &subWide, &subHigh);
     subWide = std::max<std::uint16_t>(subWide, 1);
     subHigh = std::max<std::uint16_t>(subHigh, 1);
-    // The strips of a file are coded alike: the first one tells whether JPEG has its bound.
-    auto held = [&](std::uint32_t index) {
-        const std::uint64_t offset = TIFFGetStrileOffset(tif, index);
-        return offset < data.size() ? std::min<std::uint64_t>(TIFFGetStrileByteCount(tif, index),
-                                                              data.size() - offset)
-                                    : 0;
-    };
-    const std::uint64_t firstHeld = held(0);
-    const bool bounded = compression != COMPRESSION_JPEG || firstHeld == 0 ||
-                         !arithmeticCoded(data.bytes() + TIFFGetStrileOffset(tif, 0), firstHeld);
     // A strip or tile without a bound is held to the fixed ceiling, which is the whole picture's:
     // its buffer is reserved at once.
     const bool withinCeiling = withinUnboundedCeiling(width, height);
@@ -197,12 +188,21 @@ bool tiffHoldsPicture(TIFF *tif, const ImageData &data) {
             s.wide = (s.wide + subWide - 1) / subWide;
             s.high = (s.high + subHigh - 1) / subHigh;
         }
-        s.heldBytes = held(index);
+        const std::uint64_t offset = TIFFGetStrileOffset(tif, index);
+        s.heldBytes =
+            offset < data.size()
+                ? std::min<std::uint64_t>(TIFFGetStrileByteCount(tif, index), data.size() - offset)
+                : 0;
         // Nothing decodes from no bytes: a strip or tile missing from the file leaves part of
         // the picture uncovered.
         if (s.heldBytes == 0)
             return false;
-        const std::optional<bool> fits = bounded ? segmentFits(compression, s) : std::nullopt;
+        std::optional<bool> fits = segmentFits(compression, s);
+        // Each JPEG strip or tile is coded as its own bytes say, whatever the others are. Where
+        // the block bound and the ceiling agree, that changes nothing and the bytes are not read.
+        if (compression == COMPRESSION_JPEG && *fits != withinCeiling &&
+            arithmeticCoded(data.bytes() + offset, s.heldBytes))
+            fits = std::nullopt;
         if (!fits.value_or(withinCeiling))
             return false;
     }

@@ -71,8 +71,10 @@ struct Picture {
 // Real pictures through the codecs whose output no bound ties to their input: a few megapixels
 // each, and a 100-megapixel LERC frame.
 constexpr Picture unboundedPictures[] = {
-    {"arithmetic.jpg", 2000, 1500}, {"webp.tif", 2000, 1500},  {"lerc.tif", 2000, 1500},
-    {"jbig.tif", 2000, 1500},       {"lossy.dng", 2048, 1536}, {"lerc-100mp.tif", 10000, 10000},
+    {"arithmetic.jpg", 2000, 1500},   {"arithmetic-strips.tif", 2000, 2000},
+    {"webp.tif", 2000, 1500},         {"lerc.tif", 2000, 1500},
+    {"jbig.tif", 2000, 1500},         {"lossy.dng", 2048, 1536},
+    {"lerc-100mp.tif", 10000, 10000},
 };
 
 void writeUnboundedPictures(const test::TempDir &dir) {
@@ -85,6 +87,18 @@ void writeUnboundedPictures(const test::TempDir &dir) {
     jpeg.samples.assign(gradient.begin(), gradient.end());
     jpeg.arithmetic = true;
     test::writeJpeg(dir / "arithmetic.jpg", jpeg);
+    // Strips of a nearly black frame, in fewer bits than they have blocks: Huffman coding could
+    // not make them, and each says in its own header that it is arithmetic-coded.
+    test::JpegSpec strip;
+    strip.width = 2000;
+    strip.height = 500;
+    strip.components = 1;
+    strip.samples.assign(2000 * 500, 0);
+    strip.samples[250 * 2000 + 1000] = 255;
+    strip.arithmetic = true;
+    const std::string stripBytes = test::jpegBytes(strip);
+    EXPECT_LT(8 * stripBytes.size(), std::size_t{2000 / 8} * (500 / 8));
+    test::writeJpegStripTiff(dir / "arithmetic-strips.tif", 2000, 2000, 500, {stripBytes});
     test::TiffSpec tiff;
     tiff.width = 2000;
     tiff.height = 1500;

@@ -151,8 +151,9 @@ inline constexpr HostileImage tinyFilesDeclaringHugePictures[] = {
 
 // Written into `folder`, their paths returned: files of a few kilobytes that declare pictures of
 // hundreds of megapixels through codecs whose output no bound ties to their input. LERC and
-// lossless WebP TIFFs, 16000 × 16000 RGB in strips of zeros; a lossy DNG of 15360 × 15360 whose
-// tiles are 8 × 8 pixels of JPEG.
+// lossless WebP TIFFs, 16000 × 16000 RGB in strips of zeros; a 12000 × 12000 grey JPEG TIFF whose
+// first strip is arithmetic-coded and whose others are 8 × 8 pixels of Huffman-coded JPEG; a
+// lossy DNG of 15360 × 15360 whose tiles are 8 × 8 pixels of JPEG.
 std::vector<std::filesystem::path>
 writeTinyFilesDeclaringHugePictures(const std::filesystem::path &folder);
 
