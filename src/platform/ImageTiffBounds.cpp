@@ -54,11 +54,17 @@ std::uint64_t jpegBlocks(std::uint64_t wide, std::uint64_t high) {
     return ((wide + 7) / 8) * ((high + 7) / 8);
 }
 
-// Whether the first frame header of a JPEG stream is one of arithmetic coding. Markers are found
-// as libjpeg finds them: bytes before a 0xFF are skipped, and so are fill bytes.
-bool arithmeticCoded(const std::uint8_t *p, std::uint64_t n) {
+// Whether the first frame header of a JPEG stream is one of arithmetic coding; nothing when it
+// lies beyond the first `budget` bytes. The bytes looked through are taken from `budget`. Markers
+// are found as libjpeg finds them: bytes before a 0xFF are skipped, and so are fill bytes.
+std::optional<bool> arithmeticCoded(const std::uint8_t *p, std::uint64_t n, std::uint64_t &budget) {
+    const std::uint64_t end = std::min(n, budget);
     std::uint64_t i = 0;
-    while (i + 1 < n) {
+    const auto verdict = [&](std::optional<bool> coded) {
+        budget -= std::min(i, end);
+        return coded;
+    };
+    while (i + 1 < end) {
         if (p[i] != 0xFF || p[i + 1] == 0xFF) {
             ++i;
             continue;
@@ -68,14 +74,14 @@ bool arithmeticCoded(const std::uint8_t *p, std::uint64_t n) {
         if (marker == 0x00 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD8))
             continue; // no length follows
         if (marker == 0xD9 || marker == 0xDA)
-            return false; // the image ends, or a scan begins, before any frame header
+            return verdict(false); // the image ends, or a scan begins, before any frame header
         if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC)
-            return marker >= 0xC9;
-        if (i + 1 >= n)
-            return false;
+            return verdict(marker >= 0xC9);
+        if (i + 1 >= end)
+            break;
         i += std::uint64_t{p[i]} << 8 | p[i + 1];
     }
-    return false;
+    return verdict(end == n ? std::optional<bool>(false) : std::nullopt);
 }
 
 // One strip or tile: its pixels (of its plane), the bytes its codec gives for them and the bytes
@@ -176,6 +182,9 @@ bool tiffHoldsPicture(TIFF *tif, const ImageData &data) {
     // A strip or tile without a bound is held to the fixed ceiling, which is the whole picture's:
     // its buffer is reserved at once.
     const bool withinCeiling = withinUnboundedCeiling(width, height);
+    // Frame headers are looked for in no more bytes, all strips together, than the file holds:
+    // strips that share their bytes would otherwise have them read again for each one.
+    std::uint64_t headerBudget = data.size();
 
     for (std::uint64_t i = 0; i < count; ++i) {
         const auto index = static_cast<std::uint32_t>(i);
@@ -199,10 +208,16 @@ bool tiffHoldsPicture(TIFF *tif, const ImageData &data) {
             return false;
         std::optional<bool> fits = segmentFits(compression, s);
         // Each JPEG strip or tile is coded as its own bytes say, whatever the others are. Where
-        // the block bound and the ceiling agree, that changes nothing and the bytes are not read.
-        if (compression == COMPRESSION_JPEG && *fits != withinCeiling &&
-            arithmeticCoded(data.bytes() + offset, s.heldBytes))
-            fits = std::nullopt;
+        // the block bound and the ceiling agree, that changes nothing and the bytes are not read;
+        // where they disagree and the header lies past the budget, the one that refuses holds.
+        if (compression == COMPRESSION_JPEG && *fits != withinCeiling) {
+            const auto arithmetic =
+                arithmeticCoded(data.bytes() + offset, s.heldBytes, headerBudget);
+            if (!arithmetic)
+                return false;
+            if (*arithmetic)
+                fits = std::nullopt;
+        }
         if (!fits.value_or(withinCeiling))
             return false;
     }

@@ -153,7 +153,8 @@ inline constexpr HostileImage tinyFilesDeclaringHugePictures[] = {
 // hundreds of megapixels through codecs whose output no bound ties to their input. LERC and
 // lossless WebP TIFFs, 16000 × 16000 RGB in strips of zeros; a 12000 × 12000 grey JPEG TIFF whose
 // first strip is arithmetic-coded and whose others are 8 × 8 pixels of Huffman-coded JPEG; a
-// lossy DNG of 15360 × 15360 whose tiles are 8 × 8 pixels of JPEG.
+// lossy DNG of 15360 × 15360 whose tiles are 8 × 8 pixels of JPEG; a JPEG TIFF of 4100 × 50000 in
+// 400 KB whose every strip is the whole file.
 std::vector<std::filesystem::path>
 writeTinyFilesDeclaringHugePictures(const std::filesystem::path &folder);
 
