@@ -4,6 +4,8 @@
 
 #include "platform/ImageDecoders.h"
 
+#include "platform/ImageCodecBounds.h"
+
 #include <algorithm>
 #include <climits>
 #include <cstring>
@@ -46,7 +48,8 @@ std::unique_ptr<LibRaw> makeProcessor(Problems &problems) {
 // LibRaw's decoders that code every raw pixel in at least one bit: plain samples, lossless JPEG
 // (one Huffman code per sample at least) and Nikon's Huffman code. A file holding fewer bits than
 // its declared raw pixels cannot be one of them. The others (lossy DNG, Sony, Fuji, Panasonic,
-// Canon's CR3 and more) can code many pixels in a bit; they are left to the memory ceiling.
+// Canon's CR3 and more) can code many pixels in a bit; they are held to the fixed ceiling, on
+// the raw pixels and on the picture developed from them.
 constexpr std::string_view everyPixelCoded[] = {
     "unpacked_load_raw()",      "unpacked_load_raw_reversed()", "packed_load_raw()",
     "packed_dng_load_raw()",    "eight_bit_load_raw()",         "nikon_14bit_load_raw()",
@@ -56,10 +59,11 @@ constexpr std::string_view everyPixelCoded[] = {
 // LibRaw reserves the raw pixels when it unpacks; the sizes are known before.
 bool fileHoldsRawPixels(LibRaw &raw, std::size_t fileBytes) {
     const char *decoder = raw.unpack_function_name();
+    const auto &sizes = raw.imgdata.sizes;
     if (!decoder || std::find(std::begin(everyPixelCoded), std::end(everyPixelCoded),
                               std::string_view(decoder)) == std::end(everyPixelCoded))
-        return true;
-    const auto &sizes = raw.imgdata.sizes;
+        return withinUnboundedCeiling(sizes.raw_width, sizes.raw_height) &&
+               withinUnboundedCeiling(sizes.width, sizes.height);
     return std::uint64_t{sizes.raw_width} * sizes.raw_height <= 8 * std::uint64_t{fileBytes};
 }
 

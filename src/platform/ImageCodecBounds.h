@@ -3,7 +3,7 @@
 // The most a codec shared by several decoders can make of the bytes a file holds for it; private
 // to src/platform. Each is an upper bound that every stream the codec decodes stays within, so a
 // picture declaring more than that is refused before anything is reserved for it, and no real
-// file ever is.
+// file ever is. Codecs without such a bound are held to a fixed picture ceiling instead.
 
 #include <cstdint>
 
@@ -21,6 +21,16 @@ constexpr std::uint64_t maxInflatedBytes(std::uint64_t n) {
 // any one component. Arithmetic coding can spend less than a bit on a block: it has no bound.
 constexpr std::uint64_t maxJpegBlocks(std::uint64_t n) {
     return 8 * n;
+}
+
+// Arithmetic-coded JPEG, JBIG, WebP, LERC and some camera raw codecs can code a whole picture in a
+// few bytes, so a few bytes could reserve gigabytes. Through them a picture of more than this is
+// refused: that is above every real one they carry (the largest astronomy and medium-format
+// sensors have about 151 megapixels, high-resolution composite raws about 190).
+constexpr std::uint64_t maxUnboundedPixels = 200'000'000;
+
+constexpr bool withinUnboundedCeiling(std::uint64_t wide, std::uint64_t high) {
+    return high == 0 || wide <= maxUnboundedPixels / high;
 }
 
 } // namespace quintarvel::detail

@@ -67,10 +67,10 @@ void cmykToRgb(const JSAMPLE *cmyk, std::uint8_t *rgb, std::int64_t width, bool 
 
 // A picture declaring more blocks in each component than its file can hold is truncated or
 // hostile: refused before the library reserves its buffers (a multi-scan file's take a few bytes
-// per pixel). Arithmetic-coded files have no such bound; they are left to the memory ceiling.
+// per pixel). Arithmetic-coded files have no such bound; they are held to the fixed ceiling.
 bool fileHoldsScans(const jpeg_decompress_struct &decompress, std::size_t fileBytes) {
     if (decompress.arith_code)
-        return true;
+        return withinUnboundedCeiling(decompress.image_width, decompress.image_height);
     std::uint64_t fewest = UINT64_MAX;
     for (int c = 0; c < decompress.num_components; ++c) {
         const jpeg_component_info &component = decompress.comp_info[c];

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 
 // Every strip or tile is a stream of its own codec, decoded from the bytes the file holds for
 // it, so its bound applies to each one: a strip is checked against what it stands for. Strips
@@ -53,11 +54,17 @@ std::uint64_t jpegBlocks(std::uint64_t wide, std::uint64_t high) {
     return ((wide + 7) / 8) * ((high + 7) / 8);
 }
 
-// Whether the first frame header of a JPEG stream is one of arithmetic coding. Markers are found
-// as libjpeg finds them: bytes before a 0xFF are skipped, and so are fill bytes.
-bool arithmeticCoded(const std::uint8_t *p, std::uint64_t n) {
+// Whether the first frame header of a JPEG stream is one of arithmetic coding; nothing when it
+// lies beyond the first `budget` bytes. The bytes looked through are taken from `budget`. Markers
+// are found as libjpeg finds them: bytes before a 0xFF are skipped, and so are fill bytes.
+std::optional<bool> arithmeticCoded(const std::uint8_t *p, std::uint64_t n, std::uint64_t &budget) {
+    const std::uint64_t end = std::min(n, budget);
     std::uint64_t i = 0;
-    while (i + 1 < n) {
+    const auto verdict = [&](std::optional<bool> coded) {
+        budget -= std::min(i, end);
+        return coded;
+    };
+    while (i + 1 < end) {
         if (p[i] != 0xFF || p[i + 1] == 0xFF) {
             ++i;
             continue;
@@ -67,14 +74,14 @@ bool arithmeticCoded(const std::uint8_t *p, std::uint64_t n) {
         if (marker == 0x00 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD8))
             continue; // no length follows
         if (marker == 0xD9 || marker == 0xDA)
-            return false; // the image ends, or a scan begins, before any frame header
+            return verdict(false); // the image ends, or a scan begins, before any frame header
         if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC)
-            return marker >= 0xC9;
-        if (i + 1 >= n)
-            return false;
+            return verdict(marker >= 0xC9);
+        if (i + 1 >= end)
+            break;
         i += std::uint64_t{p[i]} << 8 | p[i + 1];
     }
-    return false;
+    return verdict(end == n ? std::optional<bool>(false) : std::nullopt);
 }
 
 // One strip or tile: its pixels (of its plane), the bytes its codec gives for them and the bytes
@@ -83,7 +90,8 @@ struct Segment {
     std::uint64_t wide = 0, high = 0, bytes = 0, heldBytes = 0;
 };
 
-bool segmentFits(std::uint16_t compression, const Segment &s) {
+// Whether a strip or tile fits its codec's bound; nothing for codecs that have none.
+std::optional<bool> segmentFits(std::uint16_t compression, const Segment &s) {
     const std::uint64_t n = s.heldBytes;
     switch (compression) {
     case COMPRESSION_NONE:
@@ -103,6 +111,7 @@ bool segmentFits(std::uint16_t compression, const Segment &s) {
         return s.bytes <= maxXzBytes(n);
     case COMPRESSION_THUNDERSCAN:
         return s.bytes <= maxThunderScanBytes(n);
+    // Huffman coding; a strip that is arithmetic-coded says so in its own frame header.
     case COMPRESSION_JPEG:
         return jpegBlocks(s.wide, s.high) <= maxJpegBlocks(n);
     // Fax codes: a row takes at least one bit, but a row like the one above takes one bit
@@ -119,9 +128,8 @@ bool segmentFits(std::uint16_t compression, const Segment &s) {
     case COMPRESSION_SGILOG24:
         return s.wide * s.high <= maxLogLuvPixels(n);
     default:
-        // JBIG (arithmetic coding), WebP and LERC can code a whole strip in a few bytes, and so
-        // can arithmetic-coded JPEG: no bound but the memory ceiling.
-        return true;
+        // JBIG (arithmetic coding), WebP and LERC can code a whole strip in a few bytes.
+        return std::nullopt;
     }
 }
 
@@ -171,16 +179,12 @@ bool tiffHoldsPicture(TIFF *tif, const ImageData &data) {
         TIFFGetFieldDefaulted(tif, TIFFTAG_YCBCRSUBSAMPLING, &subWide, &subHigh);
     subWide = std::max<std::uint16_t>(subWide, 1);
     subHigh = std::max<std::uint16_t>(subHigh, 1);
-    // The strips of a file are coded alike: the first one tells whether JPEG has its bound.
-    auto held = [&](std::uint32_t index) {
-        const std::uint64_t offset = TIFFGetStrileOffset(tif, index);
-        return offset < data.size() ? std::min<std::uint64_t>(TIFFGetStrileByteCount(tif, index),
-                                                              data.size() - offset)
-                                    : 0;
-    };
-    const std::uint64_t firstHeld = held(0);
-    const bool bounded = compression != COMPRESSION_JPEG || firstHeld == 0 ||
-                         !arithmeticCoded(data.bytes() + TIFFGetStrileOffset(tif, 0), firstHeld);
+    // A strip or tile without a bound is held to the fixed ceiling, which is the whole picture's:
+    // its buffer is reserved at once.
+    const bool withinCeiling = withinUnboundedCeiling(width, height);
+    // Frame headers are looked for in no more bytes, all strips together, than the file holds:
+    // strips that share their bytes would otherwise have them read again for each one.
+    std::uint64_t headerBudget = data.size();
 
     for (std::uint64_t i = 0; i < count; ++i) {
         const auto index = static_cast<std::uint32_t>(i);
@@ -193,10 +197,28 @@ bool tiffHoldsPicture(TIFF *tif, const ImageData &data) {
             s.wide = (s.wide + subWide - 1) / subWide;
             s.high = (s.high + subHigh - 1) / subHigh;
         }
-        s.heldBytes = held(index);
+        const std::uint64_t offset = TIFFGetStrileOffset(tif, index);
+        s.heldBytes =
+            offset < data.size()
+                ? std::min<std::uint64_t>(TIFFGetStrileByteCount(tif, index), data.size() - offset)
+                : 0;
         // Nothing decodes from no bytes: a strip or tile missing from the file leaves part of
         // the picture uncovered.
-        if (s.heldBytes == 0 || (bounded && !segmentFits(compression, s)))
+        if (s.heldBytes == 0)
+            return false;
+        std::optional<bool> fits = segmentFits(compression, s);
+        // Each JPEG strip or tile is coded as its own bytes say, whatever the others are. Where
+        // the block bound and the ceiling agree, that changes nothing and the bytes are not read;
+        // where they disagree and the header lies past the budget, the one that refuses holds.
+        if (compression == COMPRESSION_JPEG && *fits != withinCeiling) {
+            const auto arithmetic =
+                arithmeticCoded(data.bytes() + offset, s.heldBytes, headerBudget);
+            if (!arithmetic)
+                return false;
+            if (*arithmetic)
+                fits = std::nullopt;
+        }
+        if (!fits.value_or(withinCeiling))
             return false;
     }
     return true;

@@ -10,7 +10,8 @@ namespace quintarvel::detail {
 
 // False when a strip or tile of the current directory that the picture needs is missing from
 // `data`, or when the bytes `data` holds for one cannot decode to what it stands for under its
-// codec's bound. True for codecs without a bound when every strip or tile is there.
+// codec's bound. A strip or tile without a bound (JBIG, WebP, LERC, arithmetic-coded JPEG) passes
+// when the picture is within the fixed ceiling of such codecs.
 bool tiffHoldsPicture(TIFF *tif, const ImageData &data);
 
 } // namespace quintarvel::detail

@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 #include <optional>
+#include <tiffio.h>
+#include <utility>
+#include <vector>
 
 namespace quintarvel {
 namespace {
@@ -60,6 +63,71 @@ TEST(ImageConverter, FitsInputUnderAnyNameComesOutByteForByte) {
     }
 }
 
+struct Picture {
+    const char *name;
+    std::uint32_t wide, high;
+};
+
+// Real pictures through the codecs whose output no bound ties to their input: a few megapixels
+// each, and a 100-megapixel LERC frame.
+constexpr Picture unboundedPictures[] = {
+    {"arithmetic.jpg", 2000, 1500},   {"arithmetic-strips.tif", 2000, 2000},
+    {"webp.tif", 2000, 1500},         {"lerc.tif", 2000, 1500},
+    {"jbig.tif", 2000, 1500},         {"lossy.dng", 2048, 1536},
+    {"lerc-100mp.tif", 10000, 10000},
+};
+
+void writeUnboundedPictures(const test::TempDir &dir) {
+    std::vector<std::uint16_t> gradient;
+    for (std::uint32_t i = 0; i < 2000 * 1500 * 3; ++i)
+        gradient.push_back(std::uint16_t(i / 3 % 2000 * 255 / 2000));
+    test::JpegSpec jpeg;
+    jpeg.width = 2000;
+    jpeg.height = 1500;
+    jpeg.samples.assign(gradient.begin(), gradient.end());
+    jpeg.arithmetic = true;
+    test::writeJpeg(dir / "arithmetic.jpg", jpeg);
+    // Strips of a nearly black frame, in fewer bits than they have blocks: Huffman coding could
+    // not make them, and each says in its own header that it is arithmetic-coded.
+    test::JpegSpec strip;
+    strip.width = 2000;
+    strip.height = 500;
+    strip.components = 1;
+    strip.samples.assign(2000 * 500, 0);
+    strip.samples[250 * 2000 + 1000] = 255;
+    strip.arithmetic = true;
+    const std::string stripBytes = test::jpegBytes(strip);
+    EXPECT_LT(8 * stripBytes.size(), std::size_t{2000 / 8} * (500 / 8));
+    test::writeJpegStripTiff(dir / "arithmetic-strips.tif", 2000, 2000, 500, {stripBytes});
+    test::TiffSpec tiff;
+    tiff.width = 2000;
+    tiff.height = 1500;
+    tiff.samplesPerPixel = 3;
+    tiff.photometric = PHOTOMETRIC_RGB;
+    tiff.rowsPerStrip = 100;
+    tiff.samples = gradient;
+    for (const auto &[name, compression] :
+         {std::pair{"webp.tif", COMPRESSION_WEBP}, std::pair{"lerc.tif", COMPRESSION_LERC}}) {
+        tiff.compression = compression;
+        test::writeTiff(dir / name, tiff);
+    }
+    // JBIG codes one strip a picture, of one bit a pixel.
+    tiff.samplesPerPixel = 1;
+    tiff.bitsPerSample = 1;
+    tiff.photometric = PHOTOMETRIC_MINISBLACK;
+    tiff.compression = COMPRESSION_JBIG;
+    tiff.rowsPerStrip = tiff.height;
+    tiff.samples.resize(2000 * 1500);
+    for (auto &v : tiff.samples)
+        v = v > 128 ? 1 : 0;
+    test::writeTiff(dir / "jbig.tif", tiff);
+    test::JpegSpec tile;
+    tile.width = tile.height = 512;
+    tile.samples.assign(512 * 512 * 3, 100);
+    test::writeLossyDng(dir / "lossy.dng", 2048, 1536, 512, test::jpegBytes(tile));
+    test::writeBlankTiff(dir / "lerc-100mp.tif", 10000, 10000, COMPRESSION_LERC);
+}
+
 TEST(ImageConverter, HostileFilesFailTheirOwnConversionUnderTwoHundredMegabytes) {
     test::TempDir dir;
     ImageConverter converter;
@@ -74,11 +142,14 @@ TEST(ImageConverter, HostileFilesFailTheirOwnConversionUnderTwoHundredMegabytes)
     // Under the ceiling the machine gives too: a file that cannot hold its picture never becomes
     // one, while a real frame that compresses about as far as Deflate goes still converts.
     const ImageConverter machine;
+    std::vector<fs::path> tiny = test::writeTinyFilesDeclaringHugePictures(dir.path());
     for (const test::HostileImage &hostile : test::tinyFilesDeclaringHugePictures) {
         test::writeFile(dir / hostile.name, hostile.bytes());
-        EXPECT_FALSE(machine.convert((dir / hostile.name).string(), output.string()))
-            << hostile.name;
-        EXPECT_FALSE(fs::exists(output)) << hostile.name;
+        tiny.push_back(dir / hostile.name);
+    }
+    for (const fs::path &hostile : tiny) {
+        EXPECT_FALSE(machine.convert(hostile.string(), output.string())) << hostile.filename();
+        EXPECT_FALSE(fs::exists(output)) << hostile.filename();
         fs::remove(output);
     }
     constexpr std::uint32_t side = 10000;
@@ -87,6 +158,13 @@ TEST(ImageConverter, HostileFilesFailTheirOwnConversionUnderTwoHundredMegabytes)
     EXPECT_TRUE(machine.convert((dir / "black.tif").string(), output.string()));
     EXPECT_GT(fs::file_size(output), std::uint64_t{side} * side * 2);
     fs::remove(output);
+    // So do real pictures through codecs without a bound, below the ceiling they are held to.
+    writeUnboundedPictures(dir);
+    for (const auto &[name, wide, high] : unboundedPictures) {
+        EXPECT_TRUE(machine.convert((dir / name).string(), output.string())) << name;
+        EXPECT_GT(fs::file_size(output), std::uint64_t{wide} * high * 2) << name;
+        fs::remove(output);
+    }
     // Pixels a decoder never wrote would carry the heap's fill pattern.
     test::writeFile(dir / test::shortTileTiff.name, test::shortTileTiff.bytes());
     std::optional<std::string> results[2];

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quintarvel::test {
 
@@ -121,10 +123,39 @@ inline constexpr HostileImage losslessStripDng{
     "0100000000000000010000000000000001000000010000000100000001000000010000000100000001000000"
     "0100000001000000"};
 
+// 137 bytes of arithmetic-coded progressive JPEG declaring 32000 × 32000 grey.
+inline constexpr HostileImage arithmeticJpeg{
+    "arithmetic.jpg",
+    "ffd8ffdb004300100b0c0e0c0a100e0d0e1211101318281a181616183123251d283a333d3c3933383740485c"
+    "4e404457453738506d51575f626768673e4d71797064785c656763ffca000b087d007d0001011100ffc40015"
+    "00010100000000000000000000000000000204ffda0008010100000001517f053bffe7100002030000000000"
+    "0000000000"};
+
+// 293 bytes of JPEG-compressed TIFF declaring 4175 × 196608 16-bit grey in one strip, which
+// libtiff finds at the file's first byte; among those bytes is an arithmetic-coded frame header.
+inline constexpr HostileImage arithmeticStripTiff{
+    "arithmetic-strip.tif",
+    "4d4d002a00000026000b00300055007a009f00c400e9000001340158017d01a201c701ec0211000c01000003"
+    "00000001104f6e6c79206465636f646564050000010100090000000100030000010200030000000100100000"
+    "01030003000000010007000001060003000000010000010001110004000000000001c2030412000300000001"
+    "00010002091500030000000100010000281600030000000100010000011700030003000000000000bc010a00"
+    "0a58017d2601a29f00c400e900636363636363639c9c9c9c63a3639c9c9c636363e900636363636363636363"
+    "2d6363636363636363ffca0011080007000903012200021101031101ff0055007a009f00c400e90000000133"
+    "010133580101587d01a2017d01c701ec0211000c010000030000000101"};
+
 // Files of a few hundred bytes that declare pictures of hundreds of megapixels.
 inline constexpr HostileImage tinyFilesDeclaringHugePictures[] = {
-    shortScanJpeg,    declaredHugeTiff, smallJpegStripTiff, deflateStripTiff,
-    deflateTilesTiff, lzwStripTiff,     packBitsStripTiff,  losslessStripDng,
+    shortScanJpeg, declaredHugeTiff,  smallJpegStripTiff, deflateStripTiff, deflateTilesTiff,
+    lzwStripTiff,  packBitsStripTiff, losslessStripDng,   arithmeticJpeg,   arithmeticStripTiff,
 };
+
+// Written into `folder`, their paths returned: files of a few kilobytes that declare pictures of
+// hundreds of megapixels through codecs whose output no bound ties to their input. LERC and
+// lossless WebP TIFFs, 16000 × 16000 RGB in strips of zeros; a 12000 × 12000 grey JPEG TIFF whose
+// first strip is arithmetic-coded and whose others are 8 × 8 pixels of Huffman-coded JPEG; a
+// lossy DNG of 15360 × 15360 whose tiles are 8 × 8 pixels of JPEG; a JPEG TIFF of 4100 × 50000 in
+// 400 KB whose every strip is the whole file.
+std::vector<std::filesystem::path>
+writeTinyFilesDeclaringHugePictures(const std::filesystem::path &folder);
 
 } // namespace quintarvel::test

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <csetjmp>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <jpeglib.h>
 #include <memory>
 #include <png.h>
@@ -39,6 +41,32 @@ void setSixteenBitGreyFields(TIFF *tif, std::uint32_t width, std::uint32_t heigh
     TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height);
     TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 16);
     TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
+}
+
+// The fields of an 8-bit grey (one sample) or RGB (three) picture of this size, in strips under
+// `compression` (WebP: lossless).
+void setEightBitFields(TIFF *tif, std::uint32_t width, std::uint32_t height, std::uint16_t samples,
+                       std::uint16_t compression, std::uint32_t rowsPerStrip) {
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width);
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, samples);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, samples == 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, compression);
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
+    if (compression == COMPRESSION_WEBP)
+        TIFFSetField(tif, TIFFTAG_WEBP_LOSSLESS, 1);
+}
+
+// Stores `strip(s)` as the coded bytes of each of the picture's strips s, and closes the file.
+void writeRawStrips(TIFF *tif, const std::filesystem::path &path,
+                    const std::function<const std::string &(std::uint32_t)> &strip) {
+    for (std::uint32_t s = 0, strips = TIFFNumberOfStrips(tif); s < strips; ++s) {
+        const std::string &bytes = strip(s);
+        if (TIFFWriteRawStrip(tif, s, const_cast<char *>(bytes.data()), tmsize_t(bytes.size())) < 0)
+            throw std::runtime_error("cannot write " + path.string());
+    }
+    TIFFClose(tif);
 }
 
 // One row of samples packed as stored: sub-byte samples first in the high bits, 16-bit
@@ -103,13 +131,14 @@ void writePng(const std::filesystem::path &path, const PngSpec &picture) {
     png_destroy_write_struct(&png, &info);
 }
 
-void writeJpeg(const std::filesystem::path &path, const JpegSpec &picture) {
-    FilePtr f = openForWriting(path);
+std::string jpegBytes(const JpegSpec &picture) {
     jpeg_compress_struct jpeg{};
     jpeg_error_mgr errors{};
     jpeg.err = jpeg_std_error(&errors);
     jpeg_create_compress(&jpeg);
-    jpeg_stdio_dest(&jpeg, f.get());
+    unsigned char *bytes = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&jpeg, &bytes, &size);
     jpeg.image_width = JDIMENSION(picture.width);
     jpeg.image_height = JDIMENSION(picture.height);
     jpeg.input_components = picture.components;
@@ -122,6 +151,7 @@ void writeJpeg(const std::filesystem::path &path, const JpegSpec &picture) {
         jpeg.write_Adobe_marker = TRUE;
     if (picture.progressive)
         jpeg_simple_progression(&jpeg);
+    jpeg.arith_code = picture.arithmetic ? TRUE : FALSE;
     jpeg_start_compress(&jpeg, TRUE);
     std::vector<JSAMPLE> row(std::size_t(picture.width) * picture.components);
     while (jpeg.next_scanline < jpeg.image_height) {
@@ -133,6 +163,16 @@ void writeJpeg(const std::filesystem::path &path, const JpegSpec &picture) {
     }
     jpeg_finish_compress(&jpeg);
     jpeg_destroy_compress(&jpeg);
+    std::string out(reinterpret_cast<const char *>(bytes), size);
+    std::free(bytes);
+    return out;
+}
+
+void writeJpeg(const std::filesystem::path &path, const JpegSpec &picture) {
+    const std::string bytes = jpegBytes(picture);
+    FilePtr f = openForWriting(path);
+    if (std::fwrite(bytes.data(), 1, bytes.size(), f.get()) != bytes.size())
+        throw std::runtime_error("cannot write " + path.string());
 }
 
 void writeTiff(const std::filesystem::path &path, const TiffSpec &picture) {
@@ -194,13 +234,20 @@ void writeTiff(const std::filesystem::path &path, const TiffSpec &picture) {
                         TIFFWriteTile(tif, tile.data(), tx, ty, 0, std::uint16_t(plane));
                     }
         } else {
-            TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP,
-                         picture.rowsPerStrip ? picture.rowsPerStrip
-                                              : TIFFDefaultStripSize(tif, 0));
+            const std::uint32_t rowsPerStrip =
+                picture.rowsPerStrip ? picture.rowsPerStrip : TIFFDefaultStripSize(tif, 0);
+            TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
+            // Whole strips at a time: JBIG encodes nothing less.
+            std::uint32_t strip = 0;
             for (int plane = 0; plane < planes; ++plane)
-                for (std::uint32_t y = 0; y < picture.height; ++y) {
-                    auto row = gather(0, y, picture.width, plane);
-                    if (TIFFWriteScanline(tif, row.data(), y, std::uint16_t(plane)) < 0)
+                for (std::uint32_t y0 = 0; y0 < picture.height; y0 += rowsPerStrip, ++strip) {
+                    std::vector<std::uint8_t> bytes;
+                    for (std::uint32_t y = y0; y < std::min(picture.height, y0 + rowsPerStrip);
+                         ++y) {
+                        auto row = gather(0, y, picture.width, plane);
+                        bytes.insert(bytes.end(), row.begin(), row.end());
+                    }
+                    if (TIFFWriteEncodedStrip(tif, strip, bytes.data(), tmsize_t(bytes.size())) < 0)
                         throw std::runtime_error("cannot encode " + path.string());
                 }
         }
@@ -228,37 +275,119 @@ void writeNearlyBlackTiff(const std::filesystem::path &path, std::uint32_t width
     TIFFClose(tif);
 }
 
-void writeDng(const std::filesystem::path &path, std::uint32_t width, std::uint32_t height,
-              const std::vector<std::uint16_t> &mosaic) {
+namespace {
+
+// The one strip of an 8-bit RGB TIFF of zeros, `rows` high, as `compression` codes it.
+std::string blankStrip(const std::filesystem::path &scratch, std::uint32_t width,
+                       std::uint32_t rows, std::uint16_t compression) {
+    TIFF *tif = openTiffForWriting(scratch);
+    setEightBitFields(tif, width, rows, 3, compression, rows);
+    std::vector<std::uint8_t> zeros(std::size_t(width) * rows * 3);
+    if (TIFFWriteEncodedStrip(tif, 0, zeros.data(), tmsize_t(zeros.size())) < 0)
+        throw std::runtime_error("cannot encode " + scratch.string());
+    TIFFClose(tif);
+    tif = TIFFOpen(scratch.c_str(), "r");
+    if (!tif)
+        throw std::runtime_error("cannot read " + scratch.string());
+    std::string bytes(TIFFGetStrileByteCount(tif, 0), '\0');
+    const tmsize_t got = TIFFReadRawStrip(tif, 0, bytes.data(), tmsize_t(bytes.size()));
+    TIFFClose(tif);
+    std::filesystem::remove(scratch);
+    if (got != tmsize_t(bytes.size()))
+        throw std::runtime_error("cannot read " + scratch.string());
+    return bytes;
+}
+
+} // namespace
+
+void writeBlankTiff(const std::filesystem::path &path, std::uint32_t width, std::uint32_t height,
+                    std::uint16_t compression) {
+    constexpr std::uint32_t rowsPerStrip = 32;
+    const std::uint32_t lastRows = (height - 1) % rowsPerStrip + 1;
+    const std::string full = blankStrip(path, width, rowsPerStrip, compression);
+    const std::string last =
+        lastRows == rowsPerStrip ? full : blankStrip(path, width, lastRows, compression);
     TIFF *tif = openTiffForWriting(path);
+    setEightBitFields(tif, width, height, 3, compression, rowsPerStrip);
+    const std::uint32_t lastStrip = (height - 1) / rowsPerStrip;
+    writeRawStrips(tif, path, [&](std::uint32_t s) -> const std::string & {
+        return s < lastStrip ? full : last;
+    });
+}
+
+void writeJpegStripTiff(const std::filesystem::path &path, std::uint32_t width,
+                        std::uint32_t height, std::uint32_t rowsPerStrip,
+                        const std::vector<std::string> &strips) {
+    TIFF *tif = openTiffForWriting(path);
+    setEightBitFields(tif, width, height, 1, COMPRESSION_JPEG, rowsPerStrip);
+    writeRawStrips(tif, path, [&](std::uint32_t s) -> const std::string & {
+        return strips[std::min<std::size_t>(s, strips.size() - 1)];
+    });
+}
+
+namespace {
+
+// What LibRaw needs of any DNG: versions, camera names, a colour matrix, white balance.
+void setCameraFields(TIFF *tif) {
     const std::uint8_t dngVersion[4] = {1, 4, 0, 0};
     const std::uint8_t backwardVersion[4] = {1, 1, 0, 0};
-    const std::uint16_t patternDim[2] = {2, 2};
-    const std::uint8_t pattern[4] = {0, 1, 1, 2}; // red, green / green, blue
     const float neutral[3] = {1, 1, 1};
     const float identity[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
     TIFFSetField(tif, TIFFTAG_SUBFILETYPE, 0);
-    setSixteenBitGreyFields(tif, width, height);
-    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
-    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_CFA);
-    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, height);
     TIFFSetField(tif, TIFFTAG_MAKE, "Quintarvel");
     TIFFSetField(tif, TIFFTAG_MODEL, "Test Camera");
     TIFFSetField(tif, TIFFTAG_DNGVERSION, dngVersion);
     TIFFSetField(tif, TIFFTAG_DNGBACKWARDVERSION, backwardVersion);
     TIFFSetField(tif, TIFFTAG_UNIQUECAMERAMODEL, "Quintarvel Test Camera");
-    TIFFSetField(tif, TIFFTAG_CFAREPEATPATTERNDIM, patternDim);
-    TIFFSetField(tif, TIFFTAG_CFAPATTERN, 4, pattern);
     TIFFSetField(tif, TIFFTAG_COLORMATRIX1, 9, identity);
     TIFFSetField(tif, TIFFTAG_CALIBRATIONILLUMINANT1, 21); // D65
     TIFFSetField(tif, TIFFTAG_ASSHOTNEUTRAL, 3, neutral);
+}
+
+} // namespace
+
+void writeDng(const std::filesystem::path &path, std::uint32_t width, std::uint32_t height,
+              const std::vector<std::uint16_t> &mosaic) {
+    TIFF *tif = openTiffForWriting(path);
+    const std::uint16_t patternDim[2] = {2, 2};
+    const std::uint8_t pattern[4] = {0, 1, 1, 2}; // red, green / green, blue
+    setCameraFields(tif);
+    setSixteenBitGreyFields(tif, width, height);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_CFA);
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, height);
+    TIFFSetField(tif, TIFFTAG_CFAREPEATPATTERNDIM, patternDim);
+    TIFFSetField(tif, TIFFTAG_CFAPATTERN, 4, pattern);
     for (std::uint32_t y = 0; y < height; ++y) {
         std::vector<std::uint16_t> row(mosaic.begin() + std::ptrdiff_t(y) * width,
                                        mosaic.begin() + std::ptrdiff_t(y + 1) * width);
         if (TIFFWriteScanline(tif, row.data(), y, 0) < 0)
             throw std::runtime_error("cannot encode " + path.string());
     }
+    TIFFWriteDirectory(tif);
+    TIFFClose(tif);
+}
+
+void writeLossyDng(const std::filesystem::path &path, std::uint32_t width, std::uint32_t height,
+                   std::uint32_t tileSize, const std::string &tileJpeg) {
+    // DNG's own values, unknown to libtiff.
+    constexpr std::uint16_t lossyJpeg = 34892, linearRaw = 34892;
+    TIFF *tif = openTiffForWriting(path);
+    setCameraFields(tif);
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width);
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, lossyJpeg);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, linearRaw);
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tif, TIFFTAG_TILEWIDTH, tileSize);
+    TIFFSetField(tif, TIFFTAG_TILELENGTH, tileSize);
+    for (std::uint32_t t = 0, tiles = TIFFNumberOfTiles(tif); t < tiles; ++t)
+        if (TIFFWriteRawTile(tif, t, const_cast<char *>(tileJpeg.data()),
+                             tmsize_t(tileJpeg.size())) < 0)
+            throw std::runtime_error("cannot write " + path.string());
     TIFFWriteDirectory(tif);
     TIFFClose(tif);
 }

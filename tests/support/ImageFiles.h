@@ -27,7 +27,9 @@ struct JpegSpec {
     std::vector<std::uint8_t> samples;
     int quality = 100;
     bool progressive = false;
+    bool arithmetic = false; // arithmetic coding in place of Huffman's
 };
+std::string jpegBytes(const JpegSpec &picture);
 void writeJpeg(const std::filesystem::path &path, const JpegSpec &picture);
 
 struct TiffSpec {
@@ -53,9 +55,25 @@ void writeTiff(const std::filesystem::path &path, const TiffSpec &picture);
 void writeNearlyBlackTiff(const std::filesystem::path &path, std::uint32_t width,
                           std::uint32_t height);
 
+// An 8-bit RGB TIFF of zeros in strips of 32 rows under `compression` (WebP: lossless). Blank
+// strips code alike, so one is encoded and stored for all: hundreds of megapixels are written in
+// a moment and a few megabytes of memory.
+void writeBlankTiff(const std::filesystem::path &path, std::uint32_t width, std::uint32_t height,
+                    std::uint16_t compression);
+
+// An 8-bit grey JPEG-compressed TIFF whose strips are these JPEG streams as they are; the last
+// one stands for every strip after it.
+void writeJpegStripTiff(const std::filesystem::path &path, std::uint32_t width,
+                        std::uint32_t height, std::uint32_t rowsPerStrip,
+                        const std::vector<std::string> &strips);
+
 // A minimal uncompressed DNG: 16-bit RGGB mosaic, neutral white balance, white level 65535.
 void writeDng(const std::filesystem::path &path, std::uint32_t width, std::uint32_t height,
               const std::vector<std::uint16_t> &mosaic);
+
+// A lossy DNG: 8-bit linear RGB in square tiles (a multiple of 16), each stored as `tileJpeg`.
+void writeLossyDng(const std::filesystem::path &path, std::uint32_t width, std::uint32_t height,
+                   std::uint32_t tileSize, const std::string &tileJpeg);
 
 // The raw raster container: magic, little-endian width and height, then `pixels`.
 std::string rawContainer(const std::string &magic, std::uint32_t width, std::uint32_t height,
