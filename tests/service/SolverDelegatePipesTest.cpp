@@ -287,10 +287,7 @@ TEST_F(SolverDelegatePipes, BlankLinesAfterTheTerminatorEndTheRequestTheyFollow)
         return test::PipeClient::requestText({"solve-field", "--fake-line", line});
     };
     const auto requestsBegun = [&] {
-        int requests = 0;
-        for (const auto &[line, color] : logView->lines)
-            requests += line == "\nProcessing IPC request\n";
-        return requests;
+        return timesLogged("\nProcessing IPC request", warningColor());
     };
     // As `echo`, a here-document or a second printf end a request: the empty lines come in its
     // own write, or in later ones once the loop has read the terminator; the client then closes
