@@ -7,8 +7,16 @@
 #include <optional>
 
 // Every strip or tile is a stream of its own codec, decoded from the bytes the file holds for
-// it, so its bound applies to each one: a strip is checked against what it stands for. Strips
-// that share bytes each count them: they decode twice.
+// it, so its bound applies to each one: a strip is checked against what it stands for.
+//
+// Strips may point at the same bytes, and each would then count them. So all the strips and
+// tiles of a picture together are held to the same bound applied to the whole file: what the
+// bound counts (bytes out, JPEG blocks, fax rows, ...), summed over them, is at most what the
+// file's bytes can hold. That refuses no file whose strips have bytes of their own: each bound
+// `most` is monotonic and superadditive (most(a) + most(b) <= most(a + b): linear, or the floor
+// of a linear function), and the strips' bytes together are at most the file's, so
+//     sum of counted(i) <= sum of most(held(i)) <= most(sum of held(i)) <= most(file size).
+// A file whose strips share bytes passes only where it could hold them apart.
 
 namespace quintarvel::detail {
 
@@ -90,43 +98,56 @@ struct Segment {
     std::uint64_t wide = 0, high = 0, bytes = 0, heldBytes = 0;
 };
 
-// Whether a strip or tile fits its codec's bound; nothing for codecs that have none.
-std::optional<bool> segmentFits(std::uint16_t compression, const Segment &s) {
-    const std::uint64_t n = s.heldBytes;
+constexpr std::uint64_t asMany(std::uint64_t n) {
+    return n;
+}
+constexpr std::uint64_t eightTimes(std::uint64_t n) {
+    return 8 * n;
+}
+
+// A codec's bound over a strip or tile: what it counts of it, and the most of that n bytes of
+// the codec's stream can stand for.
+struct Bound {
+    std::uint64_t counted;
+    std::uint64_t (*most)(std::uint64_t n);
+};
+
+// Nothing for codecs that have no bound.
+std::optional<Bound> boundOf(std::uint16_t compression, const Segment &s) {
     switch (compression) {
     case COMPRESSION_NONE:
-        return s.bytes <= n;
+        return Bound{s.bytes, asMany};
     case COMPRESSION_PACKBITS:
-        return s.bytes <= maxUnpackedBytes(n);
+        return Bound{s.bytes, maxUnpackedBytes};
     case COMPRESSION_LZW:
-        return s.bytes <= maxLzwBytes(n);
+        return Bound{s.bytes, maxLzwBytes};
     case COMPRESSION_ADOBE_DEFLATE:
     case COMPRESSION_DEFLATE:
     // Deflate of 16-bit values, given as 8- or 16-bit samples (floating point is refused).
     case COMPRESSION_PIXARLOG:
-        return s.bytes <= maxInflatedBytes(n);
+        return Bound{s.bytes, maxInflatedBytes};
     case COMPRESSION_ZSTD:
-        return s.bytes <= maxZstdBytes(n);
+        return Bound{s.bytes, maxZstdBytes};
     case COMPRESSION_LZMA:
-        return s.bytes <= maxXzBytes(n);
+        return Bound{s.bytes, maxXzBytes};
     case COMPRESSION_THUNDERSCAN:
-        return s.bytes <= maxThunderScanBytes(n);
+        return Bound{s.bytes, maxThunderScanBytes};
     // Huffman coding; a strip that is arithmetic-coded says so in its own frame header.
     case COMPRESSION_JPEG:
-        return jpegBlocks(s.wide, s.high) <= maxJpegBlocks(n);
+        return Bound{jpegBlocks(s.wide, s.high), maxJpegBlocks};
     // Fax codes: a row takes at least one bit, but a row like the one above takes one bit
     // however wide it is.
     case COMPRESSION_CCITTRLE:
     case COMPRESSION_CCITTRLEW:
     case COMPRESSION_CCITTFAX3:
     case COMPRESSION_CCITTFAX4:
-        return s.high <= 8 * n;
+        return Bound{s.high, eightTimes};
     // NeXT: a row takes at least one byte; a span of it, five, however wide it is.
     case COMPRESSION_NEXT:
-        return s.high <= n;
+        return Bound{s.high, asMany};
     case COMPRESSION_SGILOG:
     case COMPRESSION_SGILOG24:
-        return s.wide * s.high <= maxLogLuvPixels(n);
+        return Bound{s.wide * s.high, maxLogLuvPixels};
     default:
         // JBIG (arithmetic coding), WebP and LERC can code a whole strip in a few bytes.
         return std::nullopt;
@@ -185,6 +206,9 @@ bool tiffHoldsPicture(TIFF *tif, const ImageData &data) {
     // Frame headers are looked for in no more bytes, all strips together, than the file holds:
     // strips that share their bytes would otherwise have them read again for each one.
     std::uint64_t headerBudget = data.size();
+    // What the strips' bound counts, summed over those that have one (see the top of the file).
+    std::uint64_t counted = 0;
+    const std::uint64_t headerSize = TIFFIsBigTIFF(tif) ? 16 : 8;
 
     for (std::uint64_t i = 0; i < count; ++i) {
         const auto index = static_cast<std::uint32_t>(i);
@@ -199,27 +223,38 @@ bool tiffHoldsPicture(TIFF *tif, const ImageData &data) {
         }
         const std::uint64_t offset = TIFFGetStrileOffset(tif, index);
         s.heldBytes =
-            offset < data.size()
+            offset >= headerSize && offset < data.size()
                 ? std::min<std::uint64_t>(TIFFGetStrileByteCount(tif, index), data.size() - offset)
                 : 0;
         // Nothing decodes from no bytes: a strip or tile missing from the file leaves part of
-        // the picture uncovered.
+        // the picture uncovered. One that begins in the header is missing too: that offset is
+        // libtiff's fill for entries its arrays lack.
         if (s.heldBytes == 0)
             return false;
-        std::optional<bool> fits = segmentFits(compression, s);
+        std::optional<Bound> bound = boundOf(compression, s);
+        bool fits = bound ? bound->counted <= bound->most(s.heldBytes) : withinCeiling;
         // Each JPEG strip or tile is coded as its own bytes say, whatever the others are. Where
         // the block bound and the ceiling agree, that changes nothing and the bytes are not read;
         // where they disagree and the header lies past the budget, the one that refuses holds.
-        if (compression == COMPRESSION_JPEG && *fits != withinCeiling) {
+        // An arithmetic-coded strip has no bound, and leaves the sum; one whose header is not
+        // read stays in it, which is sound as it fits the block bound on its own bytes.
+        if (compression == COMPRESSION_JPEG && fits != withinCeiling) {
             const auto arithmetic =
                 arithmeticCoded(data.bytes() + offset, s.heldBytes, headerBudget);
             if (!arithmetic)
                 return false;
-            if (*arithmetic)
-                fits = std::nullopt;
+            if (*arithmetic) {
+                bound.reset();
+                fits = withinCeiling;
+            }
         }
-        if (!fits.value_or(withinCeiling))
+        if (!fits)
             return false;
+        if (bound) {
+            counted += bound->counted;
+            if (counted > bound->most(data.size()))
+                return false;
+        }
     }
     return true;
 }

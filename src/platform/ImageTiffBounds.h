@@ -10,8 +10,9 @@ namespace quintarvel::detail {
 
 // False when a strip or tile of the current directory that the picture needs is missing from
 // `data`, or when the bytes `data` holds for one cannot decode to what it stands for under its
-// codec's bound. A strip or tile without a bound (JBIG, WebP, LERC, arithmetic-coded JPEG) passes
-// when the picture is within the fixed ceiling of such codecs.
+// codec's bound, or all of them together to more than the whole of `data` could. A strip or tile
+// without a bound (JBIG, WebP, LERC, arithmetic-coded JPEG) passes when the picture is within the
+// fixed ceiling of such codecs.
 bool tiffHoldsPicture(TIFF *tif, const ImageData &data);
 
 } // namespace quintarvel::detail

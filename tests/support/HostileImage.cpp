@@ -3,6 +3,8 @@
 #include "support/ImageFiles.h"
 #include "support/TempDir.h"
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <tiffio.h>
 
@@ -10,31 +12,45 @@ namespace quintarvel::test {
 
 namespace {
 
-// A JPEG TIFF of 4100 × 50000 grey, a row a strip, every strip the whole file: looking for a
-// frame header in each strip would read the file through once a strip.
-void writeSharedStripTiff(const std::filesystem::path &path) {
-    constexpr std::uint32_t wide = 4100, high = 50000, fields = 9;
-    constexpr std::uint32_t offsets = 8 + 2 + fields * 12 + 4, counts = offsets + 4 * high,
-                            size = counts + 4 * high;
+// A little-endian TIFF of 8-bit grey whose every strip (`tile` 0: of one row) or square tile
+// holds the same bytes: `shared`, just after the header, or, when that is empty, all the file
+// after the header.
+void writeSharedBytesTiff(const std::filesystem::path &path, std::uint32_t wide, std::uint32_t high,
+                          std::uint16_t compression, std::uint32_t tile,
+                          const std::string &shared) {
+    const std::uint32_t blocks =
+        tile ? ((wide + tile - 1) / tile) * ((high + tile - 1) / tile) : high;
+    const std::uint32_t fields = tile ? 10 : 9;
+    const std::uint32_t offsets = 8 + std::uint32_t(shared.size()) + 2 + fields * 12 + 4,
+                        counts = offsets + 4 * blocks, size = counts + 4 * blocks;
+    std::vector<std::array<std::uint32_t, 4>> entries = {
+        {TIFFTAG_IMAGEWIDTH, TIFF_LONG, 1, wide},
+        {TIFFTAG_IMAGELENGTH, TIFF_LONG, 1, high},
+        {TIFFTAG_BITSPERSAMPLE, TIFF_SHORT, 1, 8},
+        {TIFFTAG_COMPRESSION, TIFF_SHORT, 1, compression},
+        {TIFFTAG_PHOTOMETRIC, TIFF_SHORT, 1, PHOTOMETRIC_MINISBLACK},
+        {TIFFTAG_SAMPLESPERPIXEL, TIFF_SHORT, 1, 1},
+    };
+    if (tile)
+        entries.insert(entries.end(), {{TIFFTAG_TILEWIDTH, TIFF_LONG, 1, tile},
+                                       {TIFFTAG_TILELENGTH, TIFF_LONG, 1, tile},
+                                       {TIFFTAG_TILEOFFSETS, TIFF_LONG, blocks, offsets},
+                                       {TIFFTAG_TILEBYTECOUNTS, TIFF_LONG, blocks, counts}});
+    else
+        entries.insert(entries.end(), {{TIFFTAG_STRIPOFFSETS, TIFF_LONG, blocks, offsets},
+                                       {TIFFTAG_ROWSPERSTRIP, TIFF_LONG, 1, 1},
+                                       {TIFFTAG_STRIPBYTECOUNTS, TIFF_LONG, blocks, counts}});
+    std::sort(entries.begin(), entries.end());
+
     std::string bytes = "II";
     const auto put = [&](std::uint32_t value, int width) {
         for (int i = 0; i < width; ++i)
             bytes += char(value >> 8 * i & 0xFF);
     };
     put(42, 2);
-    put(8, 4);
+    put(8 + std::uint32_t(shared.size()), 4);
+    bytes += shared;
     put(fields, 2);
-    const std::uint32_t entries[fields][4] = {
-        {TIFFTAG_IMAGEWIDTH, TIFF_LONG, 1, wide},
-        {TIFFTAG_IMAGELENGTH, TIFF_LONG, 1, high},
-        {TIFFTAG_BITSPERSAMPLE, TIFF_SHORT, 1, 8},
-        {TIFFTAG_COMPRESSION, TIFF_SHORT, 1, COMPRESSION_JPEG},
-        {TIFFTAG_PHOTOMETRIC, TIFF_SHORT, 1, PHOTOMETRIC_MINISBLACK},
-        {TIFFTAG_STRIPOFFSETS, TIFF_LONG, high, offsets},
-        {TIFFTAG_SAMPLESPERPIXEL, TIFF_SHORT, 1, 1},
-        {TIFFTAG_ROWSPERSTRIP, TIFF_LONG, 1, 1},
-        {TIFFTAG_STRIPBYTECOUNTS, TIFF_LONG, high, counts},
-    };
     for (const auto &[tag, type, count, value] : entries) {
         put(tag, 2);
         put(type, 2);
@@ -42,10 +58,10 @@ void writeSharedStripTiff(const std::filesystem::path &path) {
         put(value, 4);
     }
     put(0, 4);
-    for (std::uint32_t strip = 0; strip < high; ++strip)
-        put(0, 4);
-    for (std::uint32_t strip = 0; strip < high; ++strip)
-        put(size, 4);
+    for (std::uint32_t block = 0; block < blocks; ++block)
+        put(8, 4);
+    for (std::uint32_t block = 0; block < blocks; ++block)
+        put(shared.empty() ? size - 8 : std::uint32_t(shared.size()), 4);
     writeFile(path, bytes);
 }
 
@@ -54,8 +70,15 @@ void writeSharedStripTiff(const std::filesystem::path &path) {
 std::vector<std::filesystem::path>
 writeTinyFilesDeclaringHugePictures(const std::filesystem::path &folder) {
     const std::vector<std::filesystem::path> paths = {
-        folder / "lerc.tif", folder / "webp.tif", folder / "arithmetic-first-strip.tif",
-        folder / "lossy-tiles.dng", folder / "shared-strips.tif"};
+        folder / "lerc.tif",
+        folder / "webp.tif",
+        folder / "arithmetic-first-strip.tif",
+        folder / "lossy-tiles.dng",
+        folder / "shared-strips.tif",
+        folder / "shared-deflate-tiles.tif",
+        folder / "shared-tiles.tif",
+        folder / "shared-one-row-strips.tif",
+    };
     writeBlankTiff(paths[0], 16000, 16000, COMPRESSION_LERC);
     writeBlankTiff(paths[1], 16000, 16000, COMPRESSION_WEBP);
     JpegSpec block;
@@ -69,7 +92,13 @@ writeTinyFilesDeclaringHugePictures(const std::filesystem::path &folder) {
     block.components = 3;
     block.samples.assign(3 * 64, 0);
     writeLossyDng(paths[3], 15360, 15360, 5120, jpegBytes(block));
-    writeSharedStripTiff(paths[4]);
+    writeSharedBytesTiff(paths[4], 4100, 50000, COMPRESSION_JPEG, 0, "");
+    constexpr std::uint32_t wide = 32768, high = 32767, tile = 256;
+    writeSharedBytesTiff(paths[5], wide, high, COMPRESSION_ADOBE_DEFLATE, tile,
+                         blankStrip(paths[5], tile, tile, 1, COMPRESSION_ADOBE_DEFLATE));
+    writeSharedBytesTiff(paths[6], wide, high, COMPRESSION_NONE, tile,
+                         std::string(tile * tile, '\0'));
+    writeSharedBytesTiff(paths[7], wide, high, COMPRESSION_NONE, 0, std::string(wide, '\0'));
     return paths;
 }
 

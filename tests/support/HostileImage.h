@@ -143,18 +143,32 @@ inline constexpr HostileImage arithmeticStripTiff{
     "2d6363636363636363ffca0011080007000903012200021101031101ff0055007a009f00c400e90000000133"
     "010133580101587d01a2017d01c701ec0211000c010000030000000101"};
 
+// 203 bytes of Deflate TIFF in 524,385 tiles whose arrays have the wrong counts: libtiff ignores
+// them and gives the first tile offset 8, every other offset 0, and each 32 bytes, so that every
+// tile would decode from the file's first bytes into a picture of 2053 × 65028.
+inline constexpr HostileImage filledTileArraysTiff{
+    "filled-tile-arrays.tif",
+    "49492a0028000000789ce33608ad66308005479af2194720f16b171d7f23c8307c010045a006d3000d00000103"
+    "000100000005080600010103000100000004fe580000fc00ff01000000080000000305030001000000080000"
+    "000601030001000000000000001201030001000000010000001501030001000000010000001c010300010000"
+    "0001000000420103000100000010000000430103000100000010000000440104000100000008000000450104"
+    "00240000001f0000005301030001000000010000000000650000"};
+
 // Files of a few hundred bytes that declare pictures of hundreds of megapixels.
 inline constexpr HostileImage tinyFilesDeclaringHugePictures[] = {
-    shortScanJpeg, declaredHugeTiff,  smallJpegStripTiff, deflateStripTiff, deflateTilesTiff,
-    lzwStripTiff,  packBitsStripTiff, losslessStripDng,   arithmeticJpeg,   arithmeticStripTiff,
+    shortScanJpeg,    declaredHugeTiff,    smallJpegStripTiff,   deflateStripTiff,
+    deflateTilesTiff, lzwStripTiff,        packBitsStripTiff,    losslessStripDng,
+    arithmeticJpeg,   arithmeticStripTiff, filledTileArraysTiff,
 };
 
-// Written into `folder`, their paths returned: files of a few kilobytes that declare pictures of
-// hundreds of megapixels through codecs whose output no bound ties to their input. LERC and
-// lossless WebP TIFFs, 16000 × 16000 RGB in strips of zeros; a 12000 × 12000 grey JPEG TIFF whose
-// first strip is arithmetic-coded and whose others are 8 × 8 pixels of Huffman-coded JPEG; a
-// lossy DNG of 15360 × 15360 whose tiles are 8 × 8 pixels of JPEG; a JPEG TIFF of 4100 × 50000 in
-// 400 KB whose every strip is the whole file.
+// Written into `folder`, their paths returned: files of a few hundred kilobytes that declare
+// pictures of hundreds of megapixels. Through codecs whose output no bound ties to their input:
+// LERC and lossless WebP TIFFs, 16000 × 16000 RGB in strips of zeros; a 12000 × 12000 grey JPEG
+// TIFF whose first strip is arithmetic-coded and whose others are 8 × 8 pixels of Huffman-coded
+// JPEG; a lossy DNG of 15360 × 15360 whose tiles are 8 × 8 pixels of JPEG. Through strips that
+// share their bytes: a JPEG TIFF of 4100 × 50000 in 400 KB whose every strip is all the file
+// after its header; 32768 × 32767 grey whose tiles of 256 × 256 are all one 80-byte Deflate
+// stream, or one uncompressed tile, or whose one-row strips are all one uncompressed row.
 std::vector<std::filesystem::path>
 writeTinyFilesDeclaringHugePictures(const std::filesystem::path &folder);
 

@@ -275,14 +275,11 @@ void writeNearlyBlackTiff(const std::filesystem::path &path, std::uint32_t width
     TIFFClose(tif);
 }
 
-namespace {
-
-// The one strip of an 8-bit RGB TIFF of zeros, `rows` high, as `compression` codes it.
 std::string blankStrip(const std::filesystem::path &scratch, std::uint32_t width,
-                       std::uint32_t rows, std::uint16_t compression) {
+                       std::uint32_t rows, std::uint16_t samples, std::uint16_t compression) {
     TIFF *tif = openTiffForWriting(scratch);
-    setEightBitFields(tif, width, rows, 3, compression, rows);
-    std::vector<std::uint8_t> zeros(std::size_t(width) * rows * 3);
+    setEightBitFields(tif, width, rows, samples, compression, rows);
+    std::vector<std::uint8_t> zeros(std::size_t(width) * rows * samples);
     if (TIFFWriteEncodedStrip(tif, 0, zeros.data(), tmsize_t(zeros.size())) < 0)
         throw std::runtime_error("cannot encode " + scratch.string());
     TIFFClose(tif);
@@ -298,15 +295,13 @@ std::string blankStrip(const std::filesystem::path &scratch, std::uint32_t width
     return bytes;
 }
 
-} // namespace
-
 void writeBlankTiff(const std::filesystem::path &path, std::uint32_t width, std::uint32_t height,
                     std::uint16_t compression) {
     constexpr std::uint32_t rowsPerStrip = 32;
     const std::uint32_t lastRows = (height - 1) % rowsPerStrip + 1;
-    const std::string full = blankStrip(path, width, rowsPerStrip, compression);
+    const std::string full = blankStrip(path, width, rowsPerStrip, 3, compression);
     const std::string last =
-        lastRows == rowsPerStrip ? full : blankStrip(path, width, lastRows, compression);
+        lastRows == rowsPerStrip ? full : blankStrip(path, width, lastRows, 3, compression);
     TIFF *tif = openTiffForWriting(path);
     setEightBitFields(tif, width, height, 3, compression, rowsPerStrip);
     const std::uint32_t lastStrip = (height - 1) / rowsPerStrip;

@@ -61,6 +61,11 @@ void writeNearlyBlackTiff(const std::filesystem::path &path, std::uint32_t width
 void writeBlankTiff(const std::filesystem::path &path, std::uint32_t width, std::uint32_t height,
                     std::uint16_t compression);
 
+// The one strip of an 8-bit TIFF of zeros, `samples` a pixel and `rows` high, as `compression`
+// codes it; `scratch` is written on the way and removed.
+std::string blankStrip(const std::filesystem::path &scratch, std::uint32_t width,
+                       std::uint32_t rows, std::uint16_t samples, std::uint16_t compression);
+
 // An 8-bit grey JPEG-compressed TIFF whose strips are these JPEG streams as they are; the last
 // one stands for every strip after it.
 void writeJpegStripTiff(const std::filesystem::path &path, std::uint32_t width,
