@@ -8,9 +8,11 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstring>
 #include <iterator>
 #include <libraw/libraw.h>
+#include <optional>
 #include <string_view>
 
 namespace quintarvel::detail {
@@ -56,22 +58,64 @@ constexpr std::string_view everyPixelCoded[] = {
     "lossless_jpeg_load_raw()", "lossless_dng_load_raw()",      "nikon_load_raw()",
 };
 
-// LibRaw reserves the raw pixels when it unpacks; the sizes are known before.
-bool fileHoldsRawPixels(LibRaw &raw, std::size_t fileBytes) {
+struct Size {
+    std::uint64_t wide = 0, high = 0;
+};
+
+// The picture LibRaw develops, as `dcraw_process` makes it after `unpack`: a Fuji SuperCCD
+// sensor, whose pixels lie at 45 degrees, is turned upright (`fuji_rotate`), then pixels that
+// are not square are stretched until they are (`stretch`, from DNG DefaultScale among others).
+// Worked out here from what `identify` left, as those two do it; `adjust_sizes_info_only` would
+// tell the same, but it leaves the Fuji width changed for the development that follows. Nothing
+// where LibRaw's own arithmetic would leave its 16-bit sizes, or divide by an aspect that is no
+// number above zero. Nothing here asks for half size, so LibRaw shrinks nothing.
+std::optional<Size> developedSize(LibRaw &raw) {
+    const auto &sizes = raw.imgdata.sizes;
+    double wide = sizes.width, high = sizes.height;
+    if (const int fujiWidth = raw.is_fuji_rotated()) {
+        const double step = std::sqrt(0.5);
+        const int across = fujiWidth - 1;
+        if (across > sizes.height)
+            return std::nullopt;
+        wide = std::floor(across / step);
+        high = std::floor((sizes.height - across) / step);
+    }
+    const double aspect = sizes.pixel_aspect;
+    if (!(aspect > 0) || !std::isfinite(aspect))
+        return std::nullopt;
+    if (aspect < 1)
+        high = std::floor(high / aspect + 0.5);
+    else if (aspect > 1)
+        wide = std::floor(wide * aspect + 0.5);
+    if (wide > 65535 || high > 65535)
+        return std::nullopt;
+    return Size{static_cast<std::uint64_t>(wide), static_cast<std::uint64_t>(high)};
+}
+
+// LibRaw reserves the raw pixels when it unpacks, the raw image's picture before it develops,
+// and the developed one as it does; the sizes of all three are known before. Through a decoder
+// with a bound, the developed picture needs none of its own: LibRaw refuses pixels more than ten
+// times as wide as high or the reverse, so it is at most ten times the raw image.
+bool fileHoldsPicture(LibRaw &raw, Size developed, std::size_t fileBytes) {
     const char *decoder = raw.unpack_function_name();
     const auto &sizes = raw.imgdata.sizes;
     if (!decoder || std::find(std::begin(everyPixelCoded), std::end(everyPixelCoded),
                               std::string_view(decoder)) == std::end(everyPixelCoded))
         return withinUnboundedCeiling(sizes.raw_width, sizes.raw_height) &&
-               withinUnboundedCeiling(sizes.width, sizes.height);
+               withinUnboundedCeiling(sizes.width, sizes.height) &&
+               withinUnboundedCeiling(developed.wide, developed.high);
     return std::uint64_t{sizes.raw_width} * sizes.raw_height <= 8 * std::uint64_t{fileBytes};
 }
 
 std::shared_ptr<BitmapImageRep> develop(LibRaw &raw, const Problems &problems,
                                         std::size_t fileBytes) {
     const auto &sizes = raw.imgdata.sizes;
-    if (!pixelCountAllowed(sizes.raw_width, sizes.raw_height) ||
-        !pixelCountAllowed(sizes.width, sizes.height) || !fileHoldsRawPixels(raw, fileBytes))
+    const std::optional<Size> developed = developedSize(raw);
+    if (!developed || !pixelCountAllowed(sizes.raw_width, sizes.raw_height) ||
+        !pixelCountAllowed(sizes.width, sizes.height) ||
+        !pixelCountAllowed(static_cast<std::int64_t>(developed->wide),
+                           static_cast<std::int64_t>(developed->high)) ||
+        !fileHoldsPicture(raw, *developed, fileBytes))
         return nullptr;
     if (raw.unpack() != LIBRAW_SUCCESS || problems.seen)
         return nullptr;

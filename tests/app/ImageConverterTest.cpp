@@ -69,11 +69,15 @@ struct Picture {
 };
 
 // Real pictures through the codecs whose output no bound ties to their input: a few megapixels
-// each, and a 100-megapixel LERC frame.
+// each, a lossy DNG whose pixels are twice as wide as high, and a 100-megapixel LERC frame.
 constexpr Picture unboundedPictures[] = {
-    {"arithmetic.jpg", 2000, 1500},   {"arithmetic-strips.tif", 2000, 2000},
-    {"webp.tif", 2000, 1500},         {"lerc.tif", 2000, 1500},
-    {"jbig.tif", 2000, 1500},         {"lossy.dng", 2048, 1536},
+    {"arithmetic.jpg", 2000, 1500},
+    {"arithmetic-strips.tif", 2000, 2000},
+    {"webp.tif", 2000, 1500},
+    {"lerc.tif", 2000, 1500},
+    {"jbig.tif", 2000, 1500},
+    {"lossy.dng", 2048, 1536},
+    {"lossy-stretched.dng", 4096, 1536},
     {"lerc-100mp.tif", 10000, 10000},
 };
 
@@ -125,6 +129,7 @@ void writeUnboundedPictures(const test::TempDir &dir) {
     tile.width = tile.height = 512;
     tile.samples.assign(512 * 512 * 3, 100);
     test::writeLossyDng(dir / "lossy.dng", 2048, 1536, 512, test::jpegBytes(tile));
+    test::writeLossyDng(dir / "lossy-stretched.dng", 2048, 1536, 512, test::jpegBytes(tile), 2);
     test::writeBlankTiff(dir / "lerc-100mp.tif", 10000, 10000, COMPRESSION_LERC);
 }
 

@@ -78,6 +78,7 @@ writeTinyFilesDeclaringHugePictures(const std::filesystem::path &folder) {
         folder / "shared-deflate-tiles.tif",
         folder / "shared-tiles.tif",
         folder / "shared-one-row-strips.tif",
+        folder / "stretched-lossy.dng",
     };
     writeBlankTiff(paths[0], 16000, 16000, COMPRESSION_LERC);
     writeBlankTiff(paths[1], 16000, 16000, COMPRESSION_WEBP);
@@ -99,6 +100,10 @@ writeTinyFilesDeclaringHugePictures(const std::filesystem::path &folder) {
     writeSharedBytesTiff(paths[6], wide, high, COMPRESSION_NONE, tile,
                          std::string(tile * tile, '\0'));
     writeSharedBytesTiff(paths[7], wide, high, COMPRESSION_NONE, 0, std::string(wide, '\0'));
+    JpegSpec lossyTile;
+    lossyTile.width = lossyTile.height = 512;
+    lossyTile.samples.assign(512 * 512 * 3, 100);
+    writeLossyDng(paths[8], 6144, 4096, 512, jpegBytes(lossyTile), 10);
     return paths;
 }
 

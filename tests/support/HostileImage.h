@@ -169,6 +169,8 @@ inline constexpr HostileImage tinyFilesDeclaringHugePictures[] = {
 // share their bytes: a JPEG TIFF of 4100 × 50000 in 400 KB whose every strip is all the file
 // after its header; 32768 × 32767 grey whose tiles of 256 × 256 are all one 80-byte Deflate
 // stream, or one uncompressed tile, or whose one-row strips are all one uncompressed row.
+// Through the stretch of pixels that are not square: a lossy DNG of 6144 × 4096 whose pixels
+// are ten times as wide as high.
 std::vector<std::filesystem::path>
 writeTinyFilesDeclaringHugePictures(const std::filesystem::path &folder);
 

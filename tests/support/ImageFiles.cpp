@@ -322,8 +322,9 @@ void writeJpegStripTiff(const std::filesystem::path &path, std::uint32_t width,
 
 namespace {
 
-// What LibRaw needs of any DNG: versions, camera names, a colour matrix, white balance.
-void setCameraFields(TIFF *tif) {
+// What LibRaw needs of any DNG: versions, camera names, a colour matrix, white balance; and the
+// default scale across, when it is not 1.
+void setCameraFields(TIFF *tif, float defaultScale = 1) {
     const std::uint8_t dngVersion[4] = {1, 4, 0, 0};
     const std::uint8_t backwardVersion[4] = {1, 1, 0, 0};
     const float neutral[3] = {1, 1, 1};
@@ -337,6 +338,10 @@ void setCameraFields(TIFF *tif) {
     TIFFSetField(tif, TIFFTAG_COLORMATRIX1, 9, identity);
     TIFFSetField(tif, TIFFTAG_CALIBRATIONILLUMINANT1, 21); // D65
     TIFFSetField(tif, TIFFTAG_ASSHOTNEUTRAL, 3, neutral);
+    if (defaultScale != 1) {
+        const float scale[2] = {defaultScale, 1};
+        TIFFSetField(tif, TIFFTAG_DEFAULTSCALE, scale);
+    }
 }
 
 } // namespace
@@ -365,11 +370,11 @@ void writeDng(const std::filesystem::path &path, std::uint32_t width, std::uint3
 }
 
 void writeLossyDng(const std::filesystem::path &path, std::uint32_t width, std::uint32_t height,
-                   std::uint32_t tileSize, const std::string &tileJpeg) {
+                   std::uint32_t tileSize, const std::string &tileJpeg, float defaultScale) {
     // DNG's own values, unknown to libtiff.
     constexpr std::uint16_t lossyJpeg = 34892, linearRaw = 34892;
     TIFF *tif = openTiffForWriting(path);
-    setCameraFields(tif);
+    setCameraFields(tif, defaultScale);
     TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width);
     TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height);
     TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);

@@ -77,8 +77,9 @@ void writeDng(const std::filesystem::path &path, std::uint32_t width, std::uint3
               const std::vector<std::uint16_t> &mosaic);
 
 // A lossy DNG: 8-bit linear RGB in square tiles (a multiple of 16), each stored as `tileJpeg`.
+// A `defaultScale` other than 1 is its DefaultScale across: its pixels' width to their height.
 void writeLossyDng(const std::filesystem::path &path, std::uint32_t width, std::uint32_t height,
-                   std::uint32_t tileSize, const std::string &tileJpeg);
+                   std::uint32_t tileSize, const std::string &tileJpeg, float defaultScale = 1);
 
 // The raw raster container: magic, little-endian width and height, then `pixels`.
 std::string rawContainer(const std::string &magic, std::uint32_t width, std::uint32_t height,
