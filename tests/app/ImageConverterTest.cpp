@@ -164,16 +164,16 @@ TEST(ImageConverter, HostileFilesFailTheirOwnConversionUnderTwoHundredMegabytes)
     EXPECT_GT(fs::file_size(output), std::uint64_t{side} * side * 2);
     fs::remove(output);
     // So do tiles that each have bytes of their own, as they are or about as far as Deflate goes.
+    test::TiffSpec tiled;
+    tiled.width = 4000;
+    tiled.height = 3000;
+    tiled.tileSize = 256;
+    tiled.samples.assign(4000 * 3000, 0);
+    tiled.samples[1500 * 4000 + 2000] = 200;
     for (const auto &[name, compression] :
          {std::pair{"own-tiles.tif", COMPRESSION_NONE},
           std::pair{"own-deflate-tiles.tif", COMPRESSION_ADOBE_DEFLATE}}) {
-        test::TiffSpec tiled;
-        tiled.width = 4000;
-        tiled.height = 3000;
-        tiled.tileSize = 256;
         tiled.compression = std::uint16_t(compression);
-        tiled.samples.assign(4000 * 3000, 0);
-        tiled.samples[1500 * 4000 + 2000] = 200;
         test::writeTiff(dir / name, tiled);
         EXPECT_TRUE(machine.convert((dir / name).string(), output.string())) << name;
         EXPECT_GT(fs::file_size(output), std::uint64_t{4000} * 3000 * 2) << name;

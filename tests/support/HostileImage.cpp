@@ -100,10 +100,9 @@ writeTinyFilesDeclaringHugePictures(const std::filesystem::path &folder) {
     writeSharedBytesTiff(paths[6], wide, high, COMPRESSION_NONE, tile,
                          std::string(tile * tile, '\0'));
     writeSharedBytesTiff(paths[7], wide, high, COMPRESSION_NONE, 0, std::string(wide, '\0'));
-    JpegSpec lossyTile;
-    lossyTile.width = lossyTile.height = 512;
-    lossyTile.samples.assign(512 * 512 * 3, 100);
-    writeLossyDng(paths[8], 6144, 4096, 512, jpegBytes(lossyTile), 10);
+    block.width = block.height = 512;
+    block.samples.assign(512 * 512 * 3, 100);
+    writeLossyDng(paths[8], 6144, 4096, 512, jpegBytes(block), 10);
     return paths;
 }
 
