@@ -28,7 +28,14 @@ namespace quintarvel {
 //   PNG palette -> 24 bpp, or 32 bpp RGBA when it has transparency; JPEG CMYK/YCCK -> 24 bpp
 //   TIFF palette, CMYK, YCbCr, Lab and other colour models, and TIFF orientations that swap
 //   the axes -> 32 bpp RGBA through libtiff's RGBA reader (8 bits per sample)
-//   TIFF with several pages: the first page; floating-point or signed samples: refused
+//   TIFF with several pages: the first page
+//   TIFF grey or RGB of samples that 16 bits cannot hold as they are (IEEE floating point of
+//   16, 24, 32 or 64 bits, unsigned 32-bit, signed 8-, 16- or 32-bit integers) -> 16 bpp grey or
+//   48 bpp RGB (alpha dropped), scaled linearly over the picture's finite colour samples taken
+//   together: v = round((s - min) / (max - min) × 65535) in double, halves up ("min is white":
+//   max - s in place of s - min); NaN, infinities, and every sample of a picture whose finite
+//   samples are all equal -> 0. Other colour models, and orientations that swap the axes, with
+//   such samples: refused
 //   camera raw -> demosaiced, linear, camera white balance, sRGB primaries: 48 bpp
 //   (16 bpp for monochrome sensors)
 // A decoder never allocates for more than `maxPixels` pixels, nor for a picture whose file holds

@@ -1,6 +1,7 @@
 // TIFF through libtiff, read from memory. Unsigned 8- and 16-bit grey and RGB (strips or tiles,
-// interleaved or planar, any codec libtiff has) keep their depth; other colour models go through
-// libtiff's RGBA reader.
+// interleaved or planar, any codec libtiff has) keep their depth; grey and RGB samples that 16
+// bits cannot hold as they are (floating point, 32-bit, signed) are scaled to 16 bits; other
+// colour models go through libtiff's RGBA reader.
 
 #include "platform/ImageDecoders.h"
 
@@ -8,10 +9,13 @@
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <new>
+#include <optional>
 #include <tiffio.h>
 
 namespace quintarvel::detail {
@@ -146,6 +150,140 @@ Fields readFields(TIFF *tif) {
     return f;
 }
 
+// Samples that 16 bits cannot hold as they are, scaled to 16 bits on the way (see `Image.h`).
+enum class Scaled { no, half, float24, float32, float64, uint32, int8, int16, int32 };
+
+// Nothing for samples that are refused whatever the colour model: other sizes of floating point
+// and signed integers, complex numbers.
+std::optional<Scaled> scalingOf(const Fields &f) {
+    switch (f.format) {
+    case SAMPLEFORMAT_UINT:
+    case SAMPLEFORMAT_VOID:
+        return f.bits == 32 ? Scaled::uint32 : Scaled::no;
+    case SAMPLEFORMAT_INT:
+        if (f.bits == 8)
+            return Scaled::int8;
+        if (f.bits == 16)
+            return Scaled::int16;
+        if (f.bits == 32)
+            return Scaled::int32;
+        break;
+    case SAMPLEFORMAT_IEEEFP:
+        if (f.bits == 16)
+            return Scaled::half;
+        if (f.bits == 24)
+            return Scaled::float24;
+        if (f.bits == 32)
+            return Scaled::float32;
+        if (f.bits == 64)
+            return Scaled::float64;
+        break;
+    }
+    return std::nullopt;
+}
+
+// A binary float narrower than `float`, as IEEE 754 lays them out: sign, `exponentBits` of
+// exponent biased by 2^(exponentBits - 1) - 1, `fractionBits` of fraction. Half precision is
+// (5, 10); the 24-bit float of DNG files (7, 16). Exact: each is a double.
+double narrowFloat(std::uint32_t bits, int exponentBits, int fractionBits) {
+    const std::uint32_t fraction = bits & ((1u << fractionBits) - 1);
+    const std::uint32_t exponent = (bits >> fractionBits) & ((1u << exponentBits) - 1);
+    const int bias = (1 << (exponentBits - 1)) - 1;
+    double v;
+    if (exponent == (1u << exponentBits) - 1)
+        v = fraction ? std::numeric_limits<double>::quiet_NaN()
+                     : std::numeric_limits<double>::infinity();
+    else if (exponent == 0)
+        v = std::ldexp(double(fraction), 1 - bias - fractionBits);
+    else
+        v = std::ldexp(double(fraction | 1u << fractionBits), int(exponent) - bias - fractionBits);
+    return bits >> (exponentBits + fractionBits) & 1 ? -v : v;
+}
+
+// One sample of each kind as libtiff hands it over: in the machine's byte order, whatever the
+// file's (its predictors included).
+template <Scaled kind> struct Sample;
+template <> struct Sample<Scaled::half> {
+    static constexpr int bytes = 2;
+    static double load(const std::uint8_t *p) {
+        std::uint16_t bits;
+        std::memcpy(&bits, p, 2);
+        return narrowFloat(bits, 5, 10);
+    }
+};
+template <> struct Sample<Scaled::float24> {
+    static constexpr int bytes = 3;
+    static double load(const std::uint8_t *p) {
+        const std::uint32_t bits = std::endian::native == std::endian::little
+                                       ? p[0] | p[1] << 8 | std::uint32_t{p[2]} << 16
+                                       : std::uint32_t{p[0]} << 16 | p[1] << 8 | p[2];
+        return narrowFloat(bits, 7, 16);
+    }
+};
+template <class T> struct Plain {
+    static constexpr int bytes = sizeof(T);
+    static double load(const std::uint8_t *p) {
+        T v;
+        std::memcpy(&v, p, sizeof v);
+        return double(v);
+    }
+};
+template <> struct Sample<Scaled::float32> : Plain<float> {};
+template <> struct Sample<Scaled::float64> : Plain<double> {};
+template <> struct Sample<Scaled::uint32> : Plain<std::uint32_t> {};
+template <> struct Sample<Scaled::int8> : Plain<std::int8_t> {};
+template <> struct Sample<Scaled::int16> : Plain<std::int16_t> {};
+template <> struct Sample<Scaled::int32> : Plain<std::int32_t> {};
+
+// Calls `work` with the `Sample` of `kind` (not `Scaled::no`).
+template <class Work> bool withSample(Scaled kind, Work &&work) {
+    switch (kind) {
+    case Scaled::half:
+        return work(Sample<Scaled::half>{});
+    case Scaled::float24:
+        return work(Sample<Scaled::float24>{});
+    case Scaled::float32:
+        return work(Sample<Scaled::float32>{});
+    case Scaled::float64:
+        return work(Sample<Scaled::float64>{});
+    case Scaled::uint32:
+        return work(Sample<Scaled::uint32>{});
+    case Scaled::int8:
+        return work(Sample<Scaled::int8>{});
+    case Scaled::int16:
+        return work(Sample<Scaled::int16>{});
+    case Scaled::int32:
+        return work(Sample<Scaled::int32>{});
+    case Scaled::no:
+        break;
+    }
+    return false;
+}
+
+// The linear map of a picture's finite samples onto 0..65535: `low` to 0, `high` to 65535 (the
+// other way round for "min is white"). NaN, infinities, and every sample of a picture without two
+// different finite samples go to 0.
+class ScaleTo16 {
+  public:
+    ScaleTo16(double low, double high, bool invert)
+        : flat_(!(low < high)), invert_(invert), halve_(!std::isfinite(high - low)),
+          low_(halve_ ? low / 2 : low), high_(halve_ ? high / 2 : high), range_(high_ - low_) {}
+
+    std::uint16_t operator()(double s) const {
+        if (flat_ || !std::isfinite(s))
+            return 0;
+        if (halve_)
+            s /= 2;
+        return std::uint16_t(std::round((invert_ ? high_ - s : s - low_) / range_ * 65535));
+    }
+
+  private:
+    bool flat_, invert_;
+    // Only 64-bit samples can span more than a double holds; halved, their range fits.
+    bool halve_;
+    double low_, high_, range_;
+};
+
 // Zeroed, like the pixel buffers: nothing left unwritten can carry old heap contents.
 std::unique_ptr<std::uint8_t[]> scratch(std::uint64_t size) {
     return std::unique_ptr<std::uint8_t[]>(new (std::nothrow) std::uint8_t[size]());
@@ -154,8 +292,9 @@ std::unique_ptr<std::uint8_t[]> scratch(std::uint64_t size) {
 // Reads samples of the native layout into a bitmap of `colours` (+ alpha) samples per pixel.
 class SampleReader {
   public:
-    SampleReader(TIFF *tif, const Fields &f, int colours, PixelBuffer &out)
-        : tif_(tif), f_(f), colours_(colours), out_(out), outSamples_(out.layout().samplesPerPixel),
+    SampleReader(TIFF *tif, const Fields &f, Scaled scaled, int colours, PixelBuffer &out)
+        : tif_(tif), f_(f), scaled_(scaled), colours_(colours), out_(out),
+          outSamples_(out.layout().samplesPerPixel),
           separate_(f.planar == PLANARCONFIG_SEPARATE && f.samples > 1),
           invert_(f.photometric == PHOTOMETRIC_MINISWHITE) {}
 
@@ -167,13 +306,21 @@ class SampleReader {
                outSamples_ == f_.samples;
     }
     bool readDirect();
-    bool readBlocks();
+    // Calls `span(in, x0, y, count, plane)` for each row of every strip or tile as decoded; see
+    // `storeSpan`.
+    template <class Span> bool forEachSpan(Span &&span);
+    bool readScaled();
     void storeSpan(const std::uint8_t *in, std::uint32_t x0, std::uint32_t y, std::uint32_t count,
                    int plane);
+    // The colour samples of a span of `count` pixels, in the bitmap's order: `visit(at, p)` for
+    // the one `at` samples past the span's first in the bitmap, found at `p` in `in`.
+    template <class S, class Visit>
+    void eachSample(const std::uint8_t *in, std::uint32_t count, int plane, Visit &&visit) const;
     std::uint16_t maxValue() const { return static_cast<std::uint16_t>((1u << f_.bits) - 1); }
 
     TIFF *tif_;
     const Fields &f_;
+    Scaled scaled_;
     int colours_;
     PixelBuffer &out_;
     int outSamples_;
@@ -182,7 +329,13 @@ class SampleReader {
 };
 
 bool SampleReader::read() {
-    return direct() ? readDirect() : readBlocks();
+    if (scaled_ != Scaled::no)
+        return readScaled();
+    if (direct())
+        return readDirect();
+    return forEachSpan([this](const std::uint8_t *in, std::uint32_t x0, std::uint32_t y,
+                              std::uint32_t count,
+                              int plane) { storeSpan(in, x0, y, count, plane); });
 }
 
 // Strips of exactly the bitmap's layout decode into place.
@@ -204,7 +357,7 @@ bool SampleReader::readDirect() {
 
 // Strips and tiles alike are blocks of blockWide × blockHigh pixels of one plane (or of all
 // samples when interleaved), read into scratch memory and spread into the bitmap.
-bool SampleReader::readBlocks() {
+template <class Span> bool SampleReader::forEachSpan(Span &&span) {
     const bool tiled = TIFFIsTiled(tif_);
     std::uint32_t blockWide = f_.width, blockHigh = f_.height;
     if (tiled) {
@@ -246,12 +399,55 @@ bool SampleReader::readBlocks() {
                     return false;
                 const std::uint32_t count = std::min(blockWide, f_.width - x0);
                 for (std::uint32_t r = 0; r < rows; ++r)
-                    storeSpan(block.get() + r * rowBytes, x0, y0 + r, count,
-                              separate_ ? plane : -1);
+                    span(block.get() + r * rowBytes, x0, y0 + r, count, separate_ ? plane : -1);
             }
         }
     }
     return true;
+}
+
+template <class S, class Visit>
+void SampleReader::eachSample(const std::uint8_t *in, std::uint32_t count, int plane,
+                              Visit &&visit) const {
+    const std::size_t inStep = plane < 0 ? f_.samples : 1;
+    const int first = plane < 0 ? 0 : plane;
+    const int last = plane < 0 ? outSamples_ : plane + 1;
+    for (std::uint32_t x = 0; x < count; ++x)
+        for (int c = first; c < last; ++c)
+            visit(std::size_t{x} * outSamples_ + c,
+                  in + S::bytes * (std::size_t{x} * inStep + std::size_t(c - first)));
+}
+
+// Decoding twice, once to find the range of the finite samples and once to map them, keeps the
+// memory a picture needs at its 16-bit bitmap and one strip or tile, which the converter's
+// memory ceiling is made for. Keeping the samples as read in between would take up to four
+// times the bitmap (64-bit samples).
+bool SampleReader::readScaled() {
+    return withSample(scaled_, [this](auto sample) {
+        using S = decltype(sample);
+        double low = std::numeric_limits<double>::infinity(), high = -low;
+        const bool measured = forEachSpan([&](const std::uint8_t *in, std::uint32_t, std::uint32_t,
+                                              std::uint32_t count, int plane) {
+            eachSample<S>(in, count, plane, [&](std::size_t, const std::uint8_t *p) {
+                const double v = S::load(p);
+                if (std::isfinite(v)) {
+                    low = std::min(low, v);
+                    high = std::max(high, v);
+                }
+            });
+        });
+        if (!measured)
+            return false;
+        const ScaleTo16 scale(low, high, invert_);
+        return forEachSpan([&](const std::uint8_t *in, std::uint32_t x0, std::uint32_t y,
+                               std::uint32_t count, int plane) {
+            auto *out =
+                reinterpret_cast<std::uint16_t *>(out_.row(y)) + std::size_t{x0} * outSamples_;
+            eachSample<S>(in, count, plane, [&](std::size_t at, const std::uint8_t *p) {
+                out[at] = scale(S::load(p));
+            });
+        });
+    });
 }
 
 // `plane` is the one sample held by `in`, or -1 when `in` holds every sample of each pixel.
@@ -341,23 +537,24 @@ std::shared_ptr<BitmapImageRep> shareStrips(TIFF *tif, const Fields &f, const Im
     return BitmapImageRep::sharing(layout, data, start);
 }
 
-std::shared_ptr<BitmapImageRep> readSamples(TIFF *tif, const Fields &f, int colours,
+std::shared_ptr<BitmapImageRep> readSamples(TIFF *tif, const Fields &f, Scaled scaled, int colours,
                                             const ImageData &data) {
-    const bool keepAlpha = colours == 3 && f.samples >= 4 && f.bits == 8;
+    const bool keepAlpha = scaled == Scaled::no && colours == 3 && f.samples >= 4 && f.bits == 8;
     BitmapImageRep::Layout layout;
     layout.pixelsWide = f.width;
     layout.pixelsHigh = f.height;
-    layout.bitsPerSample = f.bits == 16 ? 16 : 8;
+    layout.bitsPerSample = f.bits == 16 || scaled != Scaled::no ? 16 : 8;
     layout.samplesPerPixel = colours + (keepAlpha ? 1 : 0);
     layout.hasAlpha = keepAlpha;
     layout.colorSpace =
         colours == 3 ? BitmapImageRep::ColorSpace::rgb : BitmapImageRep::ColorSpace::white;
     layout.bytesPerRow = layout.packedRowBytes();
-    if (auto shared = shareStrips(tif, f, data, layout))
-        return shared;
+    if (scaled == Scaled::no)
+        if (auto shared = shareStrips(tif, f, data, layout))
+            return shared;
     auto pixels = PixelBuffer::allocate(layout.pixelsWide, layout.pixelsHigh, layout.bitsPerSample,
                                         layout.samplesPerPixel, layout.hasAlpha, layout.colorSpace);
-    if (!pixels || !SampleReader(tif, f, colours, *pixels).read())
+    if (!pixels || !SampleReader(tif, f, scaled, colours, *pixels).read())
         return nullptr;
     if (f.orientation == ORIENTATION_TOPRIGHT || f.orientation == ORIENTATION_BOTRIGHT)
         mirrorRows(*pixels);
@@ -409,7 +606,8 @@ std::shared_ptr<BitmapImageRep> decodeTiff(const ImageData &data) {
     // A picture its file cannot hold is refused before a buffer is reserved for it.
     if (!pixelCountAllowed(f.width, f.height) || !tiffHoldsPicture(tif.get(), data))
         return nullptr;
-    if (f.format != SAMPLEFORMAT_UINT && f.format != SAMPLEFORMAT_VOID)
+    const std::optional<Scaled> scaled = scalingOf(f);
+    if (!scaled)
         return nullptr;
     if (f.compression == COMPRESSION_JPEG && f.photometric == PHOTOMETRIC_YCBCR) {
         TIFFSetField(tif.get(), TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
@@ -421,16 +619,19 @@ std::shared_ptr<BitmapImageRep> decodeTiff(const ImageData &data) {
     else if (f.hasPhotometric &&
              (f.photometric == PHOTOMETRIC_MINISBLACK || f.photometric == PHOTOMETRIC_MINISWHITE))
         colours = 1;
-    const bool depthKept = f.bits == 8 || f.bits == 16 ||
+    const bool depthKept = *scaled != Scaled::no || f.bits == 8 || f.bits == 16 ||
                            ((f.bits == 1 || f.bits == 2 || f.bits == 4) && f.samples == 1);
     const bool plainOrientation =
         f.orientation >= ORIENTATION_TOPLEFT && f.orientation <= ORIENTATION_BOTLEFT;
+    const bool readsSamples = colours > 0 && f.samples >= colours && depthKept && plainOrientation;
+    // libtiff's RGBA reader takes unsigned samples of at most 16 bits.
+    if (*scaled != Scaled::no && !readsSamples)
+        return nullptr;
     // Errors while reading the directory are the open's business; from here on, any error
     // means pixels that were never decoded.
     stream.errorReported = false;
-    auto rep = colours > 0 && f.samples >= colours && depthKept && plainOrientation
-                   ? readSamples(tif.get(), f, colours, data)
-                   : readRgba(tif.get(), f);
+    auto rep =
+        readsSamples ? readSamples(tif.get(), f, *scaled, colours, data) : readRgba(tif.get(), f);
     return stream.errorReported ? nullptr : rep;
 }
 

@@ -5,11 +5,13 @@
 #include "support/ImageFiles.h"
 #include "support/TempDir.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
+#include <limits>
 #include <png.h>
 #include <tiffio.h>
 
@@ -80,6 +82,15 @@ TiffSpec tiff(std::uint32_t width, std::uint32_t height, std::uint16_t samples, 
     s.bitsPerSample = bits;
     s.photometric = photometric;
     s.samples = std::move(values);
+    return s;
+}
+
+// Samples that are scaled to 16 bits: floating point, 32-bit or signed (`format`).
+TiffSpec tiff(std::uint32_t width, std::uint32_t height, std::uint16_t samples, std::uint16_t bits,
+              std::uint16_t format, std::uint16_t photometric, std::vector<double> values) {
+    TiffSpec s = tiff(width, height, samples, bits, photometric, {});
+    s.sampleFormat = format;
+    s.values = std::move(values);
     return s;
 }
 
@@ -159,6 +170,56 @@ TEST(Image, TiffKeepsSixteenBitSamplesAcrossStorageLayouts) {
     TiffSpec strips = tiff(3, 5, 1, 16, PHOTOMETRIC_MINISBLACK,
                            {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 40000});
     strips.rowsPerStrip = 2;
+
+    // Scaled samples: the smallest finite one to 0, the largest to 65535, halves rounded up,
+    // NaN and infinities to 0.
+    constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+    constexpr double inf = std::numeric_limits<double>::infinity();
+    constexpr std::uint16_t ieee = SAMPLEFORMAT_IEEEFP, sint = SAMPLEFORMAT_INT;
+    const TiffSpec greyFloat =
+        tiff(4, 2, 1, 32, ieee, PHOTOMETRIC_MINISBLACK, {-1, 0, nan, 1, 3, inf, -inf, 0.5});
+    // 17 × 2, two tiles across. Red spans 0..2, green 1..3, blue 0..4: the range is the
+    // picture's, not each colour's.
+    std::vector<double> rgbValues, rgbaValues;
+    std::vector<unsigned> rgbScaled;
+    const unsigned onQuarters[] = {0, 16384, 32768, 49151, 65535}; // 0..4 over 0..4
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 17; ++x) {
+            const int k = (x + y) % 3;
+            const double pixel[3] = {double(k), double(k + 1), double(2 * k)};
+            for (int c = 0; c < 3; ++c) {
+                const bool odd = (x == 1 && y == 0 && c == 0) || (x == 5 && y == 1 && c == 1) ||
+                                 (x == 16 && y == 1 && c == 2);
+                const double v = !odd ? pixel[c] : c == 0 ? nan : c == 1 ? inf : -inf;
+                rgbValues.push_back(v);
+                rgbaValues.push_back(v);
+                rgbScaled.push_back(odd ? 0 : onQuarters[int(pixel[c])]);
+            }
+            rgbaValues.push_back(100); // alpha: not a colour, not in the range
+        }
+    TiffSpec rgbFloat = tiff(17, 2, 3, 32, ieee, PHOTOMETRIC_RGB, rgbValues);
+    rgbFloat.rowsPerStrip = 1;
+    rgbFloat.bigEndian = true;
+    TiffSpec planarFloat = tiff(17, 2, 4, 32, ieee, PHOTOMETRIC_RGB, rgbaValues);
+    planarFloat.planar = PLANARCONFIG_SEPARATE;
+    planarFloat.extraSamples = {EXTRASAMPLE_UNASSALPHA};
+    TiffSpec tiledFloat = rgbFloat;
+    tiledFloat.tileSize = 16;
+    tiledFloat.compression = COMPRESSION_ADOBE_DEFLATE;
+    // libtiff writes this predictor wrongly into big-endian files.
+    tiledFloat.predictor = PREDICTOR_FLOATINGPOINT;
+    tiledFloat.bigEndian = false;
+    TiffSpec doubles =
+        tiff(3, 1, 1, 64, ieee, PHOTOMETRIC_MINISBLACK,
+             {-std::numeric_limits<double>::max(), 0, std::numeric_limits<double>::max()});
+    doubles.compression = COMPRESSION_LZW;
+    doubles.bigEndian = true;
+    TiffSpec float24 = tiff(4, 1, 1, 24, ieee, PHOTOMETRIC_MINISBLACK, {-3, 1, 5, nan});
+    float24.bigEndian = true;
+    // The smallest subnormal half; 1024 times it is the smallest normal one.
+    const double tiniest = std::ldexp(1.0, -24);
+    TiffSpec int16 = tiff(4, 1, 1, 16, sint, PHOTOMETRIC_MINISBLACK, {-32768, 32767, 0, -1});
+    int16.bigEndian = true;
     checkCases({
         {"bigendian.tif", writing(bigEndian), 48, same},
         {"planar.tif", writing(planar), 48, same},
@@ -169,6 +230,43 @@ TEST(Image, TiffKeepsSixteenBitSamplesAcrossStorageLayouts) {
         {"greyalpha16.tif", writing(greyAlpha), 16, {40000, 7}},
         {"pages.tif", writing(pages), 8, {10, 20}},
         {"strips.tif", writing(strips), 16, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 40000}},
+        {"grey-float.tif", writing(greyFloat), 16, {0, 16384, 0, 32768, 65535, 0, 0, 24576}},
+        {"rgb-float.tif", writing(rgbFloat), 48, rgbScaled},
+        {"rgba-float-planar.tif", writing(planarFloat), 48, rgbScaled},
+        {"rgb-float-tiled.tif", writing(tiledFloat), 48, rgbScaled},
+        {"double.tif", writing(doubles), 16, {0, 32768, 65535}},
+        {"float24.tif", writing(float24), 16, {0, 32768, 65535, 0}},
+        {"half.tif",
+         writing(tiff(4, 1, 1, 16, ieee, PHOTOMETRIC_MINISBLACK, {-2, 0.5, 6, 1.5})),
+         16,
+         {0, 20480, 65535, 28672}},
+        {"half-subnormal.tif",
+         writing(tiff(4, 1, 1, 16, ieee, PHOTOMETRIC_MINISBLACK,
+                      {0, 512 * tiniest, 1024 * tiniest, 2048 * tiniest})),
+         16,
+         {0, 16384, 32768, 65535}},
+        {"uint32.tif",
+         writing(tiff(3, 1, 1, 32, SAMPLEFORMAT_UINT, PHOTOMETRIC_MINISBLACK,
+                      {4000000000, 7, 2000000003})),
+         16,
+         {65535, 0, 32767}},
+        {"int8.tif",
+         writing(tiff(3, 1, 1, 8, sint, PHOTOMETRIC_MINISBLACK, {127, -128, 0})),
+         16,
+         {65535, 0, 32896}},
+        {"int16.tif", writing(int16), 16, {0, 65535, 32768, 32767}},
+        {"int32.tif",
+         writing(tiff(2, 1, 1, 32, sint, PHOTOMETRIC_MINISBLACK, {2147483647, -2147483648.0})),
+         16,
+         {65535, 0}},
+        {"constant-float.tif",
+         writing(tiff(3, 1, 1, 32, ieee, PHOTOMETRIC_MINISBLACK, {5, nan, 5})),
+         16,
+         {0, 0, 0}},
+        {"miniswhite-float.tif",
+         writing(tiff(3, 1, 1, 32, ieee, PHOTOMETRIC_MINISWHITE, {0, 1, 0.25})),
+         16,
+         {65535, 0, 49151}},
     });
 }
 
@@ -313,6 +411,9 @@ TEST(Image, RefusesBrokenAndHostileInput) {
     test::writeTiff(dir / "jpeg.tif", tiffSpec);
     const std::string tif = test::readFile(dir / "a.tif");
     const std::string jpegTif = test::readFile(dir / "jpeg.tif");
+    // Only grey and RGB samples are scaled to 16 bits.
+    test::writeTiff(dir / "cmyk-float.tif",
+                    tiff(1, 1, 4, 32, SAMPLEFORMAT_IEEEFP, PHOTOMETRIC_SEPARATED, {0, 0, 1, 0}));
     ASSERT_TRUE(decodeBytes(png) && decodeBytes(jpeg) && decodeBytes(progressive) &&
                 decodeBytes(tif) && decodeBytes(jpegTif));
 
@@ -337,6 +438,7 @@ TEST(Image, RefusesBrokenAndHostileInput) {
         {"TIFF strip cut short",
          patchTiff(tif, TIFFTAG_STRIPOFFSETS, std::uint32_t(tif.size() - 100))},
         {"TIFF JPEG strip cut short", patchTiff(jpegTif, TIFFTAG_STRIPBYTECOUNTS, 300)},
+        {"floating-point CMYK TIFF", test::readFile(dir / "cmyk-float.tif")},
         {"TIFF JPEG strip smaller than the strip it stands for",
          patchTiff(patchTiff(patchTiff(jpegTif, TIFFTAG_IMAGEWIDTH, 96), TIFFTAG_IMAGELENGTH, 96),
                    TIFFTAG_ROWSPERSTRIP, 96)},

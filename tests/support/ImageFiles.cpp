@@ -1,6 +1,8 @@
 #include "support/ImageFiles.h"
 
 #include <algorithm>
+#include <bit>
+#include <cmath>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +13,7 @@
 #include <png.h>
 #include <stdexcept>
 #include <tiffio.h>
+#include <type_traits>
 
 namespace quintarvel::test {
 
@@ -88,6 +91,72 @@ std::vector<std::uint8_t> packRow(const std::uint16_t *samples, std::size_t coun
         } else {
             const std::size_t bit = i * bits;
             row[bit / 8] |= std::uint8_t(v << (8 - bits - bit % 8));
+        }
+    }
+    return row;
+}
+
+// The bits of `v` as a binary float narrower than `float` (sign, `exponentBits` of biased
+// exponent, `fractionBits` of fraction): half precision is (5, 10), DNG's 24-bit float (7, 16).
+std::uint32_t narrowFloatBits(double v, int exponentBits, int fractionBits) {
+    const std::uint32_t ones = (1u << exponentBits) - 1;
+    if (std::isnan(v))
+        return ones << fractionBits | 1u << (fractionBits - 1);
+    const std::uint32_t sign = std::signbit(v) ? 1u << (exponentBits + fractionBits) : 0;
+    v = std::fabs(v);
+    if (std::isinf(v))
+        return sign | ones << fractionBits;
+    if (v == 0)
+        return sign;
+    const int bias = (1 << (exponentBits - 1)) - 1;
+    int exponent = 0;
+    std::frexp(v, &exponent); // v = m × 2^exponent, 1/2 <= m < 1
+    // Below the smallest normal exponent the number is subnormal: no implicit leading one.
+    const int biased = std::max(exponent - 1 + bias, 0);
+    double fraction = std::ldexp(v, fractionBits - std::max(exponent - 1, 1 - bias));
+    if (biased > 0)
+        fraction -= double(1u << fractionBits);
+    if (biased >= int(ones) || fraction != std::floor(fraction))
+        throw std::invalid_argument("no narrow float holds " + std::to_string(v) + " exactly");
+    return sign | std::uint32_t(biased) << fractionBits | std::uint32_t(fraction);
+}
+
+template <class T> void store(std::uint8_t *at, T v) {
+    std::memcpy(at, &v, sizeof v);
+}
+
+// One row of `values` as stored (in the machine's order, which libtiff swaps when it needs to).
+std::vector<std::uint8_t> packValues(const std::vector<double> &values, int bits,
+                                     std::uint16_t format) {
+    const std::size_t size = std::size_t(bits) / 8;
+    std::vector<std::uint8_t> row(values.size() * size);
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        const double v = values[i];
+        std::uint8_t *at = row.data() + i * size;
+        if (format == SAMPLEFORMAT_IEEEFP && bits == 16) {
+            store(at, std::uint16_t(narrowFloatBits(v, 5, 10)));
+        } else if (format == SAMPLEFORMAT_IEEEFP && bits == 24) {
+            std::uint8_t bytes[4];
+            store(bytes, narrowFloatBits(v, 7, 16));
+            if constexpr (std::endian::native == std::endian::little)
+                std::memcpy(at, bytes, 3);
+            else
+                std::memcpy(at, bytes + 1, 3);
+        } else if (format == SAMPLEFORMAT_IEEEFP && bits == 32) {
+            store(at, float(v));
+        } else if (format == SAMPLEFORMAT_IEEEFP && bits == 64) {
+            store(at, v);
+        } else if (bits == 8 || bits == 16 || bits == 32) {
+            // Two's complement: the low bytes of either sign.
+            const auto n = static_cast<std::int64_t>(v);
+            if (bits == 8)
+                store(at, std::uint8_t(n));
+            else if (bits == 16)
+                store(at, std::uint16_t(n));
+            else
+                store(at, std::uint32_t(n));
+        } else {
+            throw std::invalid_argument("no TIFF sample of " + std::to_string(bits) + " bits");
         }
     }
     return row;
@@ -188,6 +257,8 @@ void writeTiff(const std::filesystem::path &path, const TiffSpec &picture) {
         TIFFSetField(tif, TIFFTAG_COMPRESSION, picture.compression);
         TIFFSetField(tif, TIFFTAG_ORIENTATION, picture.orientation);
         TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, picture.sampleFormat);
+        if (picture.predictor != PREDICTOR_NONE)
+            TIFFSetField(tif, TIFFTAG_PREDICTOR, picture.predictor);
         if (!picture.extraSamples.empty())
             TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, std::uint16_t(picture.extraSamples.size()),
                          picture.extraSamples.data());
@@ -209,15 +280,23 @@ void writeTiff(const std::filesystem::path &path, const TiffSpec &picture) {
         const int planes = separate ? int(spp) : 1;
         const std::size_t perPixel = separate ? 1 : spp;
         // The samples of plane p (or of every sample when interleaved) for pixel (x, y).
-        auto gather = [&](std::uint32_t x0, std::uint32_t y, std::uint32_t count, int plane) {
-            std::vector<std::uint16_t> out;
+        auto pick = [&](const auto &source, std::uint32_t x0, std::uint32_t y, std::uint32_t count,
+                        int plane) {
+            std::vector<typename std::decay_t<decltype(source)>::value_type> out;
             for (std::uint32_t x = x0; x < x0 + count; ++x)
                 for (std::size_t s = 0; s < perPixel; ++s) {
                     const std::size_t sample = separate ? std::size_t(plane) : s;
                     const bool inside = x < picture.width && y < picture.height;
                     out.push_back(
-                        inside ? samples[(std::size_t(y) * picture.width + x) * spp + sample] : 0);
+                        inside ? source[(std::size_t(y) * picture.width + x) * spp + sample] : 0);
                 }
+            return out;
+        };
+        auto gather = [&](std::uint32_t x0, std::uint32_t y, std::uint32_t count, int plane) {
+            if (!picture.values.empty())
+                return packValues(pick(picture.values, x0, y, count, plane), picture.bitsPerSample,
+                                  picture.sampleFormat);
+            const auto out = pick(samples, x0, y, count, plane);
             return packRow(out.data(), out.size(), picture.bitsPerSample, false);
         };
         if (picture.tileSize > 0) {

@@ -35,14 +35,19 @@ void writeJpeg(const std::filesystem::path &path, const JpegSpec &picture);
 struct TiffSpec {
     std::uint32_t width = 1, height = 1;
     std::uint16_t samplesPerPixel = 1, bitsPerSample = 8;
-    std::uint16_t photometric = 1; // PHOTOMETRIC_MINISBLACK
-    std::uint16_t planar = 1;      // PLANARCONFIG_CONTIG
-    std::uint16_t compression = 1; // COMPRESSION_NONE
-    std::uint16_t orientation = 1; // ORIENTATION_TOPLEFT
-    std::uint16_t sampleFormat = 1;
+    std::uint16_t photometric = 1;  // PHOTOMETRIC_MINISBLACK
+    std::uint16_t planar = 1;       // PLANARCONFIG_CONTIG
+    std::uint16_t compression = 1;  // COMPRESSION_NONE
+    std::uint16_t orientation = 1;  // ORIENTATION_TOPLEFT
+    std::uint16_t sampleFormat = 1; // SAMPLEFORMAT_UINT
+    std::uint16_t predictor = 1;    // PREDICTOR_NONE
     std::uint32_t rowsPerStrip = 0; // 0: libtiff's default
     std::uint32_t tileSize = 0;     // 0: strips; otherwise square tiles (a multiple of 16)
     std::vector<std::uint16_t> samples;
+    // In place of `samples` when not empty, stored as `sampleFormat` and `bitsPerSample` say:
+    // IEEE floating point of 16, 24 (DNG's), 32 or 64 bits, or integers of 8, 16 or 32 bits.
+    // Each value must be one the format holds exactly.
+    std::vector<double> values;
     std::vector<std::uint16_t> extraSamples; // EXTRASAMPLE_* per sample beyond the colours
     std::vector<std::uint16_t> colormap;     // 3 × 2^bits entries: all reds, greens, blues
     int pages = 1;                           // later pages hold the samples inverted
