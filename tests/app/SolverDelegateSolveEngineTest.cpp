@@ -30,6 +30,7 @@ struct GeneratedImages {
     std::string fits = (dir / "field.fits").string();
     std::string png = (dir / "field.png").string();
     std::string jpeg = (dir / "field.jpg").string();
+    std::string floatTiff = (dir / "field.tif").string();
     std::string unsolvable = (dir / "random.fits").string();
 
     GeneratedImages() {
@@ -46,6 +47,7 @@ struct GeneratedImages {
         field.writeFITS(fits);
         field.writePNG(png);
         field.writeJPEG(jpeg);
+        field.writeFloatTIFF(floatTiff);
 
         // Stars where the sky has none: the engine searches until it is stopped.
         std::mt19937 random(7);
@@ -181,6 +183,10 @@ TEST_F(SolverDelegateSolveEngineTest, PngIsConvertedAndSolved) {
 
 TEST_F(SolverDelegateSolveEngineTest, JpegIsConvertedAndSolved) {
     solveTheField(images().jpeg);
+}
+
+TEST_F(SolverDelegateSolveEngineTest, FloatingPointTiffIsConvertedAndSolved) {
+    solveTheField(images().floatTiff);
 }
 
 // A home such as /home/björn and a temporary folder with an accent: the configuration file and

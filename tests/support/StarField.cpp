@@ -4,6 +4,7 @@
 
 #include <fitsio.h>
 #include <png.h>
+#include <tiffio.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -227,6 +228,22 @@ void StarField::writeTIFF(const std::filesystem::path &path) const {
     picture.bitsPerSample = 16;
     picture.rowsPerStrip = 16;
     picture.samples = pixels_;
+    writeTiff(path, picture);
+}
+
+void StarField::writeFloatTIFF(const std::filesystem::path &path) const {
+    TiffSpec picture;
+    picture.width = static_cast<std::uint32_t>(width());
+    picture.height = static_cast<std::uint32_t>(height());
+    picture.samplesPerPixel = 3;
+    picture.bitsPerSample = 32;
+    picture.sampleFormat = SAMPLEFORMAT_IEEEFP;
+    picture.photometric = PHOTOMETRIC_RGB;
+    picture.rowsPerStrip = 16;
+    picture.values.reserve(pixels_.size() * 3);
+    for (auto v : pixels_)
+        for (double tint : {1.0, 0.97, 0.93})
+            picture.values.push_back(double(static_cast<float>(v * tint / 65535)));
     writeTiff(path, picture);
 }
 

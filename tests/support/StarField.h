@@ -59,6 +59,9 @@ class StarField {
     void writeJPEG(const std::filesystem::path &path, int quality = 95) const;
     // 16-bit grey TIFF.
     void writeTIFF(const std::filesystem::path &path) const;
+    // 32-bit floating-point RGB TIFF as stacking programs write them: each pixel as a fraction
+    // of 65535, a little warmer in red than in blue.
+    void writeFloatTIFF(const std::filesystem::path &path) const;
     // The "RAW2" container: 16-bit grey, little-endian.
     void writeRAW2(const std::filesystem::path &path) const;
 
