@@ -33,9 +33,9 @@ namespace quintarvel {
 //   16, 24, 32 or 64 bits, unsigned 32-bit, signed 8-, 16- or 32-bit integers) -> 16 bpp grey or
 //   48 bpp RGB (alpha dropped), scaled linearly over the picture's finite colour samples taken
 //   together: v = round((s - min) / (max - min) × 65535) in double, halves up ("min is white":
-//   max - s in place of s - min); NaN, infinities, and every sample of a picture whose finite
-//   samples are all equal -> 0. Other colour models, and orientations that swap the axes, with
-//   such samples: refused
+//   max - s in place of s - min; s, min and max halved first where max - min is beyond a
+//   double); NaN, infinities, and every sample of a picture whose finite samples are all equal
+//   -> 0. Other colour models, and orientations that swap the axes, with such samples: refused
 //   camera raw -> demosaiced, linear, camera white balance, sRGB primaries: 48 bpp
 //   (16 bpp for monochrome sensors)
 // A decoder never allocates for more than `maxPixels` pixels, nor for a picture whose file holds
