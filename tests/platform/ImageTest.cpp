@@ -188,12 +188,13 @@ TEST(Image, TiffKeepsSixteenBitSamplesAcrossStorageLayouts) {
             const int k = (x + y) % 3;
             const double pixel[3] = {double(k), double(k + 1), double(2 * k)};
             for (int c = 0; c < 3; ++c) {
-                const bool odd = (x == 1 && y == 0 && c == 0) || (x == 5 && y == 1 && c == 1) ||
-                                 (x == 16 && y == 1 && c == 2);
-                const double v = !odd ? pixel[c] : c == 0 ? nan : c == 1 ? inf : -inf;
+                const bool notFinite = (x == 1 && y == 0 && c == 0) ||
+                                       (x == 5 && y == 1 && c == 1) ||
+                                       (x == 16 && y == 1 && c == 2);
+                const double v = !notFinite ? pixel[c] : c == 0 ? nan : c == 1 ? inf : -inf;
                 rgbValues.push_back(v);
                 rgbaValues.push_back(v);
-                rgbScaled.push_back(odd ? 0 : onQuarters[int(pixel[c])]);
+                rgbScaled.push_back(notFinite ? 0 : onQuarters[int(pixel[c])]);
             }
             rgbaValues.push_back(100); // alpha: not a colour, not in the range
         }
@@ -411,9 +412,10 @@ TEST(Image, RefusesBrokenAndHostileInput) {
     test::writeTiff(dir / "jpeg.tif", tiffSpec);
     const std::string tif = test::readFile(dir / "a.tif");
     const std::string jpegTif = test::readFile(dir / "jpeg.tif");
-    // Only grey and RGB samples are scaled to 16 bits.
-    test::writeTiff(dir / "cmyk-float.tif",
-                    tiff(1, 1, 4, 32, SAMPLEFORMAT_IEEEFP, PHOTOMETRIC_SEPARATED, {0, 0, 1, 0}));
+    // Only grey and RGB samples are scaled to 16 bits; libtiff's RGBA reader would take these
+    // signed samples for unsigned ones.
+    test::writeTiff(dir / "cmyk-signed.tif",
+                    tiff(1, 1, 4, 8, SAMPLEFORMAT_INT, PHOTOMETRIC_SEPARATED, {0, 0, -1, 0}));
     ASSERT_TRUE(decodeBytes(png) && decodeBytes(jpeg) && decodeBytes(progressive) &&
                 decodeBytes(tif) && decodeBytes(jpegTif));
 
@@ -438,7 +440,7 @@ TEST(Image, RefusesBrokenAndHostileInput) {
         {"TIFF strip cut short",
          patchTiff(tif, TIFFTAG_STRIPOFFSETS, std::uint32_t(tif.size() - 100))},
         {"TIFF JPEG strip cut short", patchTiff(jpegTif, TIFFTAG_STRIPBYTECOUNTS, 300)},
-        {"floating-point CMYK TIFF", test::readFile(dir / "cmyk-float.tif")},
+        {"signed CMYK TIFF", test::readFile(dir / "cmyk-signed.tif")},
         {"TIFF JPEG strip smaller than the strip it stands for",
          patchTiff(patchTiff(patchTiff(jpegTif, TIFFTAG_IMAGEWIDTH, 96), TIFFTAG_IMAGELENGTH, 96),
                    TIFFTAG_ROWSPERSTRIP, 96)},
