@@ -33,4 +33,16 @@ constexpr bool withinUnboundedCeiling(std::uint64_t wide, std::uint64_t high) {
     return high == 0 || wide <= maxUnboundedPixels / high;
 }
 
+// What a decoder reserves at once for a picture through such a codec is held to ten bytes for
+// each of those pixels: the most any decoder here holds for a real picture. LibRaw holds ten (its
+// 16-bit raw pixel and the four 16-bit samples it develops it into), a progressive JPEG of three
+// full-size components nine (two bytes a coefficient of each, and the RGB it gives), a 16-bit RGB
+// TIFF six and the strip being decoded. Pixels alone would not do: a TIFF's strips may hold many
+// samples a pixel, decoded whole and then dropped.
+constexpr std::uint64_t maxUnboundedBytes = 10 * maxUnboundedPixels;
+
+constexpr bool withinUnboundedBytes(std::uint64_t reserved) {
+    return reserved <= maxUnboundedBytes;
+}
+
 } // namespace quintarvel::detail

@@ -65,6 +65,29 @@ void writeSharedBytesTiff(const std::filesystem::path &path, std::uint32_t wide,
     writeFile(path, bytes);
 }
 
+// A progressive JPEG of `side` × `side` (a multiple of 32) whose luminance is sampled 4 × 4 and
+// its chroma 1 × 1, and whose one scan is the first DC scan of the blue chroma, each of its blocks
+// one bit: the luminance and the red chroma are never coded.
+std::string uncodedComponentsJpeg(std::uint32_t side) {
+    std::string bytes = "\xFF\xD8";
+    const auto segment = [&](std::uint8_t marker, const std::string &body) {
+        const std::size_t length = body.size() + 2;
+        bytes += {char(0xFF), char(marker), char(length >> 8), char(length & 0xFF)};
+        bytes += body;
+    };
+    segment(0xDB, std::string(1, '\0') + std::string(64, '\1'));
+    segment(0xC2, {8, char(side >> 8), char(side & 0xFF), char(side >> 8), char(side & 0xFF), 3, 1,
+                   0x44, 0, 2, 0x11, 0, 3, 0x11, 0});
+    // A DC table of one code, of one bit, for a difference of 0.
+    std::string table = {0, 1};
+    table += std::string(15, '\0') + std::string(1, '\0');
+    segment(0xC4, table);
+    segment(0xDA, {1, 2, 0, 0, 0, 0});
+    const std::uint64_t blocks = std::uint64_t{side / 32} * (side / 32);
+    bytes += std::string(blocks / 8, '\0');
+    return bytes + "\xFF\xD9";
+}
+
 } // namespace
 
 std::vector<std::filesystem::path>
@@ -79,6 +102,7 @@ writeTinyFilesDeclaringHugePictures(const std::filesystem::path &folder) {
         folder / "shared-tiles.tif",
         folder / "shared-one-row-strips.tif",
         folder / "stretched-lossy.dng",
+        folder / "uncoded-components.jpg",
     };
     writeBlankTiff(paths[0], 16000, 16000, COMPRESSION_LERC);
     writeBlankTiff(paths[1], 16000, 16000, COMPRESSION_WEBP);
@@ -103,6 +127,7 @@ writeTinyFilesDeclaringHugePictures(const std::filesystem::path &folder) {
     block.width = block.height = 512;
     block.samples.assign(512 * 512 * 3, 100);
     writeLossyDng(paths[8], 6144, 4096, 512, jpegBytes(block), 10);
+    writeFile(paths[9], uncodedComponentsJpeg(16384));
     return paths;
 }
 
