@@ -92,6 +92,27 @@ std::optional<bool> arithmeticCoded(const std::uint8_t *p, std::uint64_t n, std:
     return verdict(end == n ? std::optional<bool>(false) : std::nullopt);
 }
 
+// A JBIG stream's own header (BIH), the first 20 bytes of each strip: the library reserves
+// planes × rows × bytes a row of it for the picture it declares, and more for its lower
+// resolution layers, before libtiff compares what it decoded with the strip.
+struct JbigHeader {
+    std::uint64_t planes = 0, wide = 0, high = 0;
+};
+constexpr std::uint64_t jbigHeaderBytes = 20;
+
+// `reversed`: the strip's bits are stored last first, and libtiff reverses them for the library.
+JbigHeader jbigHeader(const std::uint8_t *p, bool reversed) {
+    std::uint8_t h[jbigHeaderBytes];
+    std::copy(p, p + jbigHeaderBytes, h);
+    if (reversed)
+        TIFFReverseBits(h, jbigHeaderBytes);
+    const auto big32 = [&](int at) {
+        return std::uint64_t{h[at]} << 24 | std::uint64_t{h[at + 1]} << 16 |
+               std::uint64_t{h[at + 2]} << 8 | h[at + 3];
+    };
+    return {h[2], big32(4), big32(8)};
+}
+
 // One strip or tile: its pixels (of its plane), the bytes its codec gives for them and the bytes
 // the file holds for it.
 struct Segment {
@@ -159,11 +180,15 @@ std::optional<Bound> boundOf(std::uint16_t compression, const Segment &s) {
 bool tiffHoldsPicture(TIFF *tif, const ImageData &data) {
     std::uint32_t width = 0, height = 0;
     std::uint16_t compression = COMPRESSION_NONE, photometric = 0, planar = PLANARCONFIG_CONTIG;
+    std::uint16_t samples = 1, bits = 1, fillOrder = FILLORDER_MSB2LSB;
     TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
     TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
     TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
     TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
     TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_FILLORDER, &fillOrder);
     if (width == 0 || height == 0 || !TIFFIsCODECConfigured(compression))
         return false;
     // Old-style JPEG finds its data in several ways, strips or not, but it is one Huffman-coded
@@ -200,9 +225,20 @@ bool tiffHoldsPicture(TIFF *tif, const ImageData &data) {
         TIFFGetFieldDefaulted(tif, TIFFTAG_YCBCRSUBSAMPLING, &subWide, &subHigh);
     subWide = std::max<std::uint16_t>(subWide, 1);
     subHigh = std::max<std::uint16_t>(subHigh, 1);
-    // A strip or tile without a bound is held to the fixed ceiling, which is the whole picture's:
-    // its buffer is reserved at once.
-    const bool withinCeiling = withinUnboundedCeiling(width, height);
+    // A strip or tile without a bound is held to the fixed ceilings, which are the whole
+    // picture's: its buffer is reserved at once. What is reserved is that bitmap, at most four
+    // bytes a pixel (8-bit RGBA, or libtiff's RGBA reader) or six (16-bit RGB), and what decoding
+    // a strip or tile takes. Contiguous samples: our copy of it, and the codec's (LERC reserves a
+    // third more for its second stage, and a byte a pixel for a mask; libjpeg two bytes a sample;
+    // WebP and JBIG the strip's pixels once more): four times the strip. Separate planes: the
+    // same of one plane's strip, or libtiff's RGBA reader holding the strips of up to four planes
+    // at once, never more of them.
+    const bool separate = planar == PLANARCONFIG_SEPARATE && samples > 1;
+    const std::uint64_t copies = 4 + (separate ? std::min<std::uint64_t>(samples, 4) : 0);
+    const bool withinCeiling =
+        withinUnboundedCeiling(width, height) && withinUnboundedBytes(fullBytes) &&
+        withinUnboundedBytes(std::uint64_t{width} * height * (bits == 16 ? 6 : 4) +
+                             copies * fullBytes);
     // Frame headers are looked for in no more bytes, all strips together, than the file holds:
     // strips that share their bytes would otherwise have them read again for each one.
     std::uint64_t headerBudget = data.size();
@@ -247,6 +283,19 @@ bool tiffHoldsPicture(TIFF *tif, const ImageData &data) {
                 bound.reset();
                 fits = withinCeiling;
             }
+        }
+        // JBIG: the library reserves by the strip's own header, so that header must lie within
+        // the strip's bytes and describe no more than the strip: libtiff refuses a strip that
+        // decodes to more than it, and warns (refused by the reader) of one that decodes to less,
+        // after the reservation. Its planes beyond the first are reserved and dropped.
+        if (compression == COMPRESSION_JBIG) {
+            if (s.heldBytes < jbigHeaderBytes || headerBudget < jbigHeaderBytes)
+                return false;
+            headerBudget -= jbigHeaderBytes;
+            const JbigHeader h = jbigHeader(data.bytes() + offset, fillOrder == FILLORDER_MSB2LSB);
+            const std::uint64_t stripBits = separate ? bits : std::uint64_t{bits} * samples;
+            if (h.planes > stripBits || h.wide > s.wide || h.high > s.high)
+                return false;
         }
         if (!fits)
             return false;
