@@ -62,15 +62,25 @@ std::uint64_t jpegBlocks(std::uint64_t wide, std::uint64_t high) {
     return ((wide + 7) / 8) * ((high + 7) / 8);
 }
 
-// Whether the first frame header of a JPEG stream is one of arithmetic coding; nothing when it
-// lies beyond the first `budget` bytes. The bytes looked through are taken from `budget`. Markers
-// are found as libjpeg finds them: bytes before a 0xFF are skipped, and so are fill bytes.
-std::optional<bool> arithmeticCoded(const std::uint8_t *p, std::uint64_t n, std::uint64_t &budget) {
+// What the first frame header of a JPEG stream declares.
+struct JpegFrame {
+    bool arithmetic = false;
+    std::uint64_t wide = 0, high = 0;
+    // Those of all its components together, as libjpeg sizes them.
+    std::uint64_t blocks = 0;
+};
+
+// The first frame header of a JPEG stream; nothing when it lies beyond the first `budget` bytes,
+// when the stream's bytes end within it, or when libjpeg would refuse its sampling. A stream
+// without one declares nothing (libjpeg refuses it). The bytes looked through are taken from
+// `budget`. Markers are found as libjpeg finds them: bytes before a 0xFF are skipped, and so are
+// fill bytes.
+std::optional<JpegFrame> jpegFrame(const std::uint8_t *p, std::uint64_t n, std::uint64_t &budget) {
     const std::uint64_t end = std::min(n, budget);
     std::uint64_t i = 0;
-    const auto verdict = [&](std::optional<bool> coded) {
+    const auto verdict = [&](std::optional<JpegFrame> frame) {
         budget -= std::min(i, end);
-        return coded;
+        return frame;
     };
     while (i + 1 < end) {
         if (p[i] != 0xFF || p[i + 1] == 0xFF) {
@@ -82,14 +92,47 @@ std::optional<bool> arithmeticCoded(const std::uint8_t *p, std::uint64_t n, std:
         if (marker == 0x00 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD8))
             continue; // no length follows
         if (marker == 0xD9 || marker == 0xDA)
-            return verdict(false); // the image ends, or a scan begins, before any frame header
-        if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC)
-            return verdict(marker >= 0xC9);
+            return verdict(JpegFrame{}); // the image ends, or a scan begins, before any frame
+        if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 &&
+            marker != 0xCC) {
+            // Length, precision, height, width, count, then three bytes a component.
+            const std::uint64_t header = i;
+            i = std::min(end, i + 8);
+            if (header + 8 > end)
+                return verdict(std::nullopt);
+            const std::uint64_t count = p[header + 7];
+            i = std::min(end, header + 8 + 3 * count);
+            if (count == 0 || header + 8 + 3 * count > end)
+                return verdict(std::nullopt);
+            JpegFrame frame;
+            frame.arithmetic = marker >= 0xC9;
+            frame.high = std::uint64_t{p[header + 3]} << 8 | p[header + 4];
+            frame.wide = std::uint64_t{p[header + 5]} << 8 | p[header + 6];
+            std::uint64_t mostAcross = 1, mostDown = 1;
+            for (std::uint64_t c = 0; c < count; ++c) {
+                const std::uint8_t sampling = p[header + 8 + 3 * c + 1];
+                if (sampling >> 4 < 1 || sampling >> 4 > 4 || (sampling & 15) < 1 ||
+                    (sampling & 15) > 4)
+                    return verdict(std::nullopt);
+                mostAcross = std::max<std::uint64_t>(mostAcross, sampling >> 4);
+                mostDown = std::max<std::uint64_t>(mostDown, sampling & 15);
+            }
+            for (std::uint64_t c = 0; c < count; ++c) {
+                const std::uint8_t sampling = p[header + 8 + 3 * c + 1];
+                const auto blocks = [](std::uint64_t samples, std::uint64_t own,
+                                       std::uint64_t most) {
+                    return (samples * own + 8 * most - 1) / (8 * most);
+                };
+                frame.blocks += blocks(frame.wide, sampling >> 4, mostAcross) *
+                                blocks(frame.high, sampling & 15, mostDown);
+            }
+            return verdict(frame);
+        }
         if (i + 1 >= end)
             break;
         i += std::uint64_t{p[i]} << 8 | p[i + 1];
     }
-    return verdict(end == n ? std::optional<bool>(false) : std::nullopt);
+    return verdict(end == n ? std::optional<JpegFrame>(JpegFrame{}) : std::nullopt);
 }
 
 // A JBIG stream's own header (BIH), the first 20 bytes of each strip: the library reserves
@@ -153,7 +196,8 @@ std::optional<Bound> boundOf(std::uint16_t compression, const Segment &s) {
         return Bound{s.bytes, maxXzBytes};
     case COMPRESSION_THUNDERSCAN:
         return Bound{s.bytes, maxThunderScanBytes};
-    // Huffman coding; a strip that is arithmetic-coded says so in its own frame header.
+    // Huffman coding: the luminance at full size, or more (see below); a strip that is
+    // arithmetic-coded says so in its own frame header.
     case COMPRESSION_JPEG:
         return Bound{jpegBlocks(s.wide, s.high), maxJpegBlocks};
     // Fax codes: a row takes at least one bit, but a row like the one above takes one bit
@@ -269,19 +313,26 @@ bool tiffHoldsPicture(TIFF *tif, const ImageData &data) {
             return false;
         std::optional<Bound> bound = boundOf(compression, s);
         bool fits = bound ? bound->counted <= bound->most(s.heldBytes) : withinCeiling;
-        // Each JPEG strip or tile is coded as its own bytes say, whatever the others are. Where
-        // the block bound and the ceiling agree, that changes nothing and the bytes are not read;
-        // where they disagree and the header lies past the budget, the one that refuses holds.
-        // An arithmetic-coded strip has no bound, and leaves the sum; one whose header is not
-        // read stays in it, which is sound as it fits the block bound on its own bytes.
-        if (compression == COMPRESSION_JPEG && fits != withinCeiling) {
-            const auto arithmetic =
-                arithmeticCoded(data.bytes() + offset, s.heldBytes, headerBudget);
-            if (!arithmetic)
+        // Each JPEG strip or tile is coded as its own bytes say, whatever the others are, and
+        // libjpeg reserves for every component of its frame header, coded or not. With Huffman
+        // coding, a strip that decodes whole codes every block of each component in a bit at
+        // least, so the blocks of all of them count, as they do in a JPEG file. An
+        // arithmetic-coded strip has no bound and leaves the sum; it is held to the ceiling, which
+        // counts a whole strip: libtiff refuses a frame larger than its strip or tile before
+        // libjpeg reserves, but for a plane's last strip, whose frame may be as high as a whole
+        // one. A header past the budget is refused.
+        if (compression == COMPRESSION_JPEG) {
+            const auto frame = jpegFrame(data.bytes() + offset, s.heldBytes, headerBudget);
+            if (!frame)
                 return false;
-            if (*arithmetic) {
+            if (frame->arithmetic) {
+                const std::uint64_t wholeHigh =
+                    i >= perPlane ? (blockHigh + subHigh - 1) / subHigh : blockHigh;
                 bound.reset();
-                fits = withinCeiling;
+                fits = withinCeiling && frame->wide <= s.wide && frame->high <= wholeHigh;
+            } else {
+                bound->counted = std::max(bound->counted, frame->blocks);
+                fits = bound->counted <= bound->most(s.heldBytes);
             }
         }
         // JBIG: the library reserves by the strip's own header, so that header must lie within

@@ -192,7 +192,8 @@ inline constexpr HostileImage tinyFilesDeclaringHugePictures[] = {
 // stream, or one uncompressed tile, or whose one-row strips are all one uncompressed row.
 // Through the stretch of pixels that are not square: a lossy DNG of 6144 × 4096 whose pixels
 // are ten times as wide as high. Through components no scan codes: a progressive JPEG of 16384 ×
-// 16384 in 32 KB whose only scan codes one of its chroma components, at a bit a block.
+// 16384 in 32 KB whose only scan codes one of its chroma components, at a bit a block, and an
+// RGB JPEG TIFF of 4096 × 4096 whose one strip is such a JPEG of three full-size components.
 std::vector<std::filesystem::path>
 writeTinyFilesDeclaringHugePictures(const std::filesystem::path &folder);
 
