@@ -41,10 +41,11 @@ namespace quintarvel {
 // A decoder never allocates for more than `maxPixels` pixels, nor for a picture whose file holds
 // fewer bytes than its codec needs for it at the most (a TIFF's strips together, whatever bytes
 // they share), nor, through a codec without such a bound (arithmetic-coded JPEG, JBIG, WebP,
-// LERC, some camera raw codecs), for more than 200 megapixels; a camera raw is judged at the
-// size it is developed to, stretched where its pixels are not square. It hands over a bitmap
-// only when every row has been decoded; truncated or corrupt data, or data a codec completed
-// with filler, gives no representation.
+// LERC, some camera raw codecs), for more than 200 megapixels or more at once than ten bytes for
+// each of them (a TIFF's strip is decoded whole, however many samples it has); a JBIG strip is
+// judged by its own header, and a camera raw at the size it is developed to, stretched where its
+// pixels are not square. It hands over a bitmap only when every row has been decoded; truncated
+// or corrupt data, or data a codec completed with filler, gives no representation.
 class Image {
   public:
     // width × height × 2 bytes must stay below 2^31 for the FITS converter; no larger picture

@@ -17,8 +17,9 @@ constexpr std::uint64_t maxInflatedBytes(std::uint64_t n) {
 }
 
 // Huffman-coded JPEG: a scan codes every 8 × 8 block of each of its components in at least one
-// bit (a DC code, even in a progressive file's first scan), so n bytes hold at most 8n blocks of
-// any one component. Arithmetic coding can spend less than a bit on a block: it has no bound.
+// bit (a DC code, even in a progressive file's first scan), and a stream that decodes whole codes
+// each component of its frame in some scan, so n bytes hold at most 8n blocks of all of them
+// together. Arithmetic coding can spend less than a bit on a block: it has no bound.
 constexpr std::uint64_t maxJpegBlocks(std::uint64_t n) {
     return 8 * n;
 }
@@ -31,6 +32,18 @@ constexpr std::uint64_t maxUnboundedPixels = 200'000'000;
 
 constexpr bool withinUnboundedCeiling(std::uint64_t wide, std::uint64_t high) {
     return high == 0 || wide <= maxUnboundedPixels / high;
+}
+
+// What a decoder reserves at once for a picture through such a codec is held to ten bytes for
+// each of those pixels, room for what the decoders here hold for a real picture at that size:
+// LibRaw ten (its 16-bit raw pixel and the four 16-bit samples it develops it into), a
+// progressive JPEG of three full-size components nine (two bytes a coefficient of each, and the
+// RGB it gives), a 16-bit RGB TIFF six and a few copies of the strip it decodes. Pixels alone
+// would not do: a TIFF's strip may hold many samples a pixel, decoded whole and then dropped.
+constexpr std::uint64_t maxUnboundedBytes = 10 * maxUnboundedPixels;
+
+constexpr bool withinUnboundedBytes(std::uint64_t reserved) {
+    return reserved <= maxUnboundedBytes;
 }
 
 } // namespace quintarvel::detail

@@ -65,19 +65,32 @@ void cmykToRgb(const JSAMPLE *cmyk, std::uint8_t *rgb, std::int64_t width, bool 
     }
 }
 
-// A picture declaring more blocks in each component than its file can hold is truncated or
-// hostile: refused before the library reserves its buffers (a multi-scan file's take a few bytes
-// per pixel). Arithmetic-coded files have no such bound; they are held to the fixed ceiling.
-bool fileHoldsScans(const jpeg_decompress_struct &decompress, std::size_t fileBytes) {
-    if (decompress.arith_code)
-        return withinUnboundedCeiling(decompress.image_width, decompress.image_height);
-    std::uint64_t fewest = UINT64_MAX;
+// A picture declaring more blocks than its file can hold is truncated or hostile: refused before
+// the library reserves its buffers. A multi-scan file's take 128 bytes a block of every component
+// the frame declares, coded or not, so every component counts: a file that decodes whole codes
+// each of its components in some scan, at least one bit a block (the Huffman bound), so the
+// blocks of all of them together are at most 8 a byte. Arithmetic-coded files have no such bound:
+// what they reserve, the coefficients a multi-scan file buffers and the pixels given, is held to
+// the fixed ceiling.
+bool fileHoldsScans(jpeg_decompress_struct &decompress, std::size_t fileBytes) {
+    std::uint64_t blocks = 0, buffered = 0;
     for (int c = 0; c < decompress.num_components; ++c) {
         const jpeg_component_info &component = decompress.comp_info[c];
-        fewest = std::min<std::uint64_t>(fewest, std::uint64_t{component.width_in_blocks} *
-                                                     component.height_in_blocks);
+        const std::uint64_t wide = component.width_in_blocks, high = component.height_in_blocks;
+        blocks += wide * high;
+        // As the library buffers them: whole MCUs of the component, 64 coefficients of 2 bytes.
+        const auto roundUp = [](std::uint64_t n, std::uint64_t to) {
+            return (n + to - 1) / to * to;
+        };
+        buffered += roundUp(wide, std::uint64_t(component.h_samp_factor)) *
+                    roundUp(high, std::uint64_t(component.v_samp_factor)) * 128;
     }
-    return fewest <= maxJpegBlocks(fileBytes);
+    if (!decompress.arith_code)
+        return blocks <= maxJpegBlocks(fileBytes);
+    const std::uint64_t given = std::uint64_t{decompress.image_width} * decompress.image_height *
+                                (decompress.jpeg_color_space == JCS_GRAYSCALE ? 1 : 3);
+    return withinUnboundedCeiling(decompress.image_width, decompress.image_height) &&
+           withinUnboundedBytes(given + (jpeg_has_multiple_scans(&decompress) ? buffered : 0));
 }
 
 bool JpegReader::read(const ImageData &data) {

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <stdexcept>
 #include <tiffio.h>
 
 namespace quintarvel::test {
@@ -65,6 +66,49 @@ void writeSharedBytesTiff(const std::filesystem::path &path, std::uint32_t wide,
     writeFile(path, bytes);
 }
 
+// A progressive JPEG of `side` × `side` (a multiple of 32) of three components, the luminance
+// sampled `lumaSampling` (4 × 4: 0x44) and the chroma 1 × 1, whose one scan is the first DC scan
+// of the blue chroma, each of its blocks one bit: the other two components are never coded.
+std::string uncodedComponentsJpeg(std::uint32_t side, char lumaSampling) {
+    std::string bytes = "\xFF\xD8";
+    const auto segment = [&](std::uint8_t marker, const std::string &body) {
+        const std::size_t length = body.size() + 2;
+        bytes += {char(0xFF), char(marker), char(length >> 8), char(length & 0xFF)};
+        bytes += body;
+    };
+    segment(0xDB, std::string(1, '\0') + std::string(64, '\1'));
+    segment(0xC2, {8, char(side >> 8), char(side & 0xFF), char(side >> 8), char(side & 0xFF), 3, 1,
+                   lumaSampling, 0, 2, 0x11, 0, 3, 0x11, 0});
+    // A DC table of one code, of one bit, for a difference of 0.
+    std::string table = {0, 1};
+    table += std::string(15, '\0') + std::string(1, '\0');
+    segment(0xC4, table);
+    segment(0xDA, {1, 2, 0, 0, 0, 0});
+    const std::uint32_t across = side / 8 / (lumaSampling >> 4);
+    bytes += std::string(std::uint64_t{across} * across / 8, '\0');
+    return bytes + "\xFF\xD9";
+}
+
+// An 8-bit RGB JPEG-compressed TIFF of one strip, `strip` as it is.
+void writeJpegRgbTiff(const std::filesystem::path &path, std::uint32_t side,
+                      const std::string &strip) {
+    TIFF *tif = TIFFOpen(path.c_str(), "w");
+    if (!tif)
+        throw std::runtime_error("cannot write " + path.string());
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, side);
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, side);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_JPEG);
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, side);
+    const bool written =
+        TIFFWriteRawStrip(tif, 0, const_cast<char *>(strip.data()), tmsize_t(strip.size())) >= 0;
+    TIFFClose(tif);
+    if (!written)
+        throw std::runtime_error("cannot write " + path.string());
+}
+
 } // namespace
 
 std::vector<std::filesystem::path>
@@ -79,6 +123,8 @@ writeTinyFilesDeclaringHugePictures(const std::filesystem::path &folder) {
         folder / "shared-tiles.tif",
         folder / "shared-one-row-strips.tif",
         folder / "stretched-lossy.dng",
+        folder / "uncoded-components.jpg",
+        folder / "uncoded-components.tif",
     };
     writeBlankTiff(paths[0], 16000, 16000, COMPRESSION_LERC);
     writeBlankTiff(paths[1], 16000, 16000, COMPRESSION_WEBP);
@@ -103,6 +149,8 @@ writeTinyFilesDeclaringHugePictures(const std::filesystem::path &folder) {
     block.width = block.height = 512;
     block.samples.assign(512 * 512 * 3, 100);
     writeLossyDng(paths[8], 6144, 4096, 512, jpegBytes(block), 10);
+    writeFile(paths[9], uncodedComponentsJpeg(16384, 0x44));
+    writeJpegRgbTiff(paths[10], 4096, uncodedComponentsJpeg(4096, 0x11));
     return paths;
 }
 

@@ -154,11 +154,32 @@ inline constexpr HostileImage filledTileArraysTiff{
     "0001000000420103000100000010000000430103000100000010000000440104000100000008000000450104"
     "00240000001f0000005301030001000000010000000000650000"};
 
+// 156 bytes of TIFF declaring 64 × 64 JBIG, whose one strip's own header declares 524288 × 80000
+// pixels, every line "typical": the JBIG library would reserve gigabytes for it.
+inline constexpr HostileImage jbigHeaderTiff{
+    "jbig-header.tif",
+    "49492a001e0000000000010000080000000138800001388008000008ff020a00000104000100000040000000"
+    "0101040001000000400000000201030001000000010000000301030001000000658700000601030001000000"
+    "010000000a010300010000000200000011010400010000000800000015010300010000000100000016010400"
+    "010000004000000017010400010000001600000000000000"};
+
+// 232 bytes of TIFF declaring 160 × 48 16-bit LERC of 65164 samples a pixel in one strip: a
+// gigabyte decoded to keep 15 kilobytes.
+inline constexpr HostileImage lercSamplesTiff{
+    "lerc-samples.tif",
+    "49492a004e0000004c65726332200400fa004ca2d837300000004000000001000000000c0000080000004600"
+    "000003000000000000000000e03f00000000000000000000000000000000000000000b000001030001000000"
+    "a000000001010300010000003000000002010300010000001000000003010300010000004788000006010300"
+    "010000000100000011010400010000000800000015010300010000008cfe1800006200000100000016010300"
+    "01000000300000001701040001000000460000001c0103000100000001000000f2c5040002000000d8000000"
+    "000000000400000000000000"};
+
 // Files of a few hundred bytes that declare pictures of hundreds of megapixels.
 inline constexpr HostileImage tinyFilesDeclaringHugePictures[] = {
     shortScanJpeg,    declaredHugeTiff,    smallJpegStripTiff,   deflateStripTiff,
     deflateTilesTiff, lzwStripTiff,        packBitsStripTiff,    losslessStripDng,
-    arithmeticJpeg,   arithmeticStripTiff, filledTileArraysTiff,
+    arithmeticJpeg,   arithmeticStripTiff, filledTileArraysTiff, jbigHeaderTiff,
+    lercSamplesTiff,
 };
 
 // Written into `folder`, their paths returned: files of a few hundred kilobytes that declare
@@ -170,7 +191,9 @@ inline constexpr HostileImage tinyFilesDeclaringHugePictures[] = {
 // after its header; 32768 × 32767 grey whose tiles of 256 × 256 are all one 80-byte Deflate
 // stream, or one uncompressed tile, or whose one-row strips are all one uncompressed row.
 // Through the stretch of pixels that are not square: a lossy DNG of 6144 × 4096 whose pixels
-// are ten times as wide as high.
+// are ten times as wide as high. Through components no scan codes: a progressive JPEG of 16384 ×
+// 16384 in 32 KB whose only scan codes one of its chroma components, at a bit a block, and an
+// RGB JPEG TIFF of 4096 × 4096 whose one strip is such a JPEG of three full-size components.
 std::vector<std::filesystem::path>
 writeTinyFilesDeclaringHugePictures(const std::filesystem::path &folder);
 
