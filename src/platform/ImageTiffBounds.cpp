@@ -187,7 +187,7 @@ std::optional<Bound> boundOf(std::uint16_t compression, const Segment &s) {
         return Bound{s.bytes, maxLzwBytes};
     case COMPRESSION_ADOBE_DEFLATE:
     case COMPRESSION_DEFLATE:
-    // Deflate of 16-bit values, given as 8- or 16-bit samples (floating point is refused).
+    // Deflate of 16-bit values, which libtiff gives as 8- or 16-bit samples.
     case COMPRESSION_PIXARLOG:
         return Bound{s.bytes, maxInflatedBytes};
     case COMPRESSION_ZSTD:
