@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <cstring>
 #include <malloc.h>
+#include <omp.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -51,6 +52,11 @@ constexpr std::uint64_t bytesPerCpuSecond = std::uint64_t{1} << 20;
 constexpr rlim_t maxCpuSeconds =
     std::chrono::duration_cast<std::chrono::seconds>(quintarvel::ImageConverter::defaultTimeCeiling)
         .count();
+
+// LibRaw's worker threads, at most: each reserves a stack as large as the stack limit (8 MiB by
+// default), so that a pool of one thread a core would make the address space a conversion needs
+// grow with the machine's cores.
+constexpr int maxWorkerThreads = 4;
 
 bool setLimit(int resource, rlim_t value) {
     const rlimit limit{value, value};
@@ -103,6 +109,9 @@ int main(int argc, char **argv) {
     // against the ceiling as much as the picture does.
     mallopt(M_ARENA_MAX, 1);
 #endif
+    // LibRaw's parallel regions ask for no number of threads: they take this one. An
+    // OMP_NUM_THREADS below it, read as libgomp loads, still holds.
+    omp_set_num_threads(std::min(omp_get_max_threads(), maxWorkerThreads));
     // A crash over a hostile file is an expected failure, not worth a core file.
     setLimit(RLIMIT_CORE, 0);
     // What start-up registers in the application.
