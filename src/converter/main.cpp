@@ -63,6 +63,7 @@ bool setLimit(int resource, rlim_t value) {
     return setrlimit(resource, &limit) == 0;
 }
 
+#ifndef QUINTARVEL_NO_MEMORY_CEILING
 // The image file's size; 0 when it cannot be read, which its conversion will find too.
 std::uint64_t fileSize(const char *path) {
     struct stat st {};
@@ -83,6 +84,7 @@ rlim_t cpuBudget(std::uint64_t size) {
     const std::uint64_t extra = (size + bytesPerCpuSecond - 1) / bytesPerCpuSecond;
     return std::min<std::uint64_t>(maxCpuSeconds, baseCpuSeconds + extra);
 }
+#endif
 
 } // namespace
 
@@ -94,8 +96,8 @@ int main(int argc, char **argv) {
     if (auto [at, error] = std::from_chars(argv[1], end, ceiling);
         error != std::errc{} || at != end)
         return 2;
-    const std::uint64_t size = fileSize(argv[2]);
 #ifndef QUINTARVEL_NO_MEMORY_CEILING
+    const std::uint64_t size = fileSize(argv[2]);
     // Address space, not resident memory: a reservation above the budget fails at once
     // instead of growing until the host runs short.
     if (!setLimit(RLIMIT_AS, addressSpaceBudget(size, ceiling)))
