@@ -6,9 +6,10 @@
 // Paths are taken as the bytes given. Exit status 0 once the FITS file is written, 1 when the
 // image was not converted, 2 for a wrong call.
 //
-// The memory ceiling given is the machine's. The program holds itself to less: a budget of
-// address space and CPU time from the size of the image file, so that a few bytes a decoder
-// makes gigabytes of cost what their size justifies, whichever codec bound they pass.
+// The memory ceiling given is the machine's. The program holds itself to less, with or without
+// one: a budget of address space and CPU time from the size of the image file, so that a few
+// bytes a decoder makes gigabytes of cost what their size justifies, whichever codec bound they
+// pass. Reaching the CPU budget ends the program by a signal.
 
 #include "app/ImageConverter.h"
 #include "app/ImageToFits.h"
