@@ -27,17 +27,17 @@
 
 namespace {
 
-// Address space any conversion may have, however small its file: the program, its libraries and
-// thread stacks (about 30 MiB), and the real pictures that compress furthest, with room to spare.
-// The costliest measured for its size: 139 MiB for a 57 KB lossy DNG of 2048 × 1536 pixels twice
-// as wide as high, 87 MiB for a 23 KB WebP TIFF of a 12-megapixel star field.
+// Address space any conversion may have, however small its file: the program and its libraries
+// (29 MiB), LibRaw's worker stacks (up to 32 MiB), and the real pictures that compress furthest,
+// with room to spare. The costliest measured for its size: 139 MiB for a 57 KB lossy DNG of 2048 ×
+// 1536 pixels twice as wide as high, 87 MiB for a 23 KB WebP TIFF of a 12-megapixel star field.
 constexpr std::uint64_t baseAddressSpace = std::uint64_t{256} << 20;
 
 // Address space each byte of the file adds. Deflate, the bounded codec that yields the most, makes
 // at most 1032 bytes of pixels of a byte; the program holds them decoded and again as 16-bit FITS
 // samples, which for 8-bit pixels is 3096 bytes a byte. A 100-megapixel nearly black 16-bit TIFF
-// (202 KB, 987:1) needs 411 MiB and gets 1047; a 1-bit palette PNG widened to RGBA, 32 bytes of
-// pixels a bit, is refused long before its gigabytes.
+// (202 KB, 987:1) needs 411 MiB and gets 1047; a 1-bit palette PNG, whose every inflated byte
+// widens to 32 bytes of RGBA, is refused long before its gigabytes.
 constexpr std::uint64_t addressSpacePerByte = 4096;
 
 // CPU time, of all threads together, any conversion may have. The costliest small file measured,
@@ -46,7 +46,7 @@ constexpr std::uint64_t addressSpacePerByte = 4096;
 constexpr rlim_t baseCpuSeconds = 20;
 
 // Bytes of file that add a second. Decoding and writing cost at most 0.13 µs a byte measured
-// (a 48 MB uncompressed 24-megapixel DNG, demosaiced: 6.2 s), about an eighth of this.
+// (a 48 MB uncompressed 24-megapixel DNG, demosaiced: up to 6.2 s), about a seventh of this.
 constexpr std::uint64_t bytesPerCpuSecond = std::uint64_t{1} << 20;
 
 // The CPU time is never more than the wall time the application gives a conversion.
