@@ -36,7 +36,9 @@ struct ImageConverter {
     // machine into swap or its OOM killer.
     static std::uint64_t memoryCeilingFor(std::uint64_t physicalMemory);
 
-    // Bytes of address space; 0 for none. Sanitizer builds of the program leave it unset.
+    // Bytes of address space; 0 for none. The program holds itself to less where its file's size
+    // justifies less, and to a CPU time budget of its own. Sanitizer builds of the program leave
+    // both unset.
     std::uint64_t memoryCeiling = memoryCeilingFor(ProcessInfo().physicalMemory());
     // Past it the program and its process group get SIGKILL.
     std::chrono::milliseconds timeCeiling = defaultTimeCeiling;

@@ -69,7 +69,8 @@ struct Picture {
 };
 
 // Real pictures through the codecs whose output no bound ties to their input: a few megapixels
-// each, a lossy DNG whose pixels are twice as wide as high, and a 100-megapixel LERC frame.
+// each, a lossy DNG whose pixels are twice as wide as high, and a 100-megapixel LERC frame with
+// the noise of a real one.
 constexpr Picture unboundedPictures[] = {
     {"arithmetic.jpg", 2000, 1500},
     {"arithmetic-strips.tif", 2000, 2000},
@@ -130,7 +131,7 @@ void writeUnboundedPictures(const test::TempDir &dir) {
     tile.samples.assign(512 * 512 * 3, 100);
     test::writeLossyDng(dir / "lossy.dng", 2048, 1536, 512, test::jpegBytes(tile));
     test::writeLossyDng(dir / "lossy-stretched.dng", 2048, 1536, 512, test::jpegBytes(tile), 2);
-    test::writeBlankTiff(dir / "lerc-100mp.tif", 10000, 10000, COMPRESSION_LERC);
+    test::writeNoisyTiff(dir / "lerc-100mp.tif", 10000, 10000, COMPRESSION_LERC);
 }
 
 TEST(ImageConverter, HostileFilesFailTheirOwnConversionUnderTwoHundredMegabytes) {
@@ -152,6 +153,10 @@ TEST(ImageConverter, HostileFilesFailTheirOwnConversionUnderTwoHundredMegabytes)
         test::writeFile(dir / hostile.name, hostile.bytes());
         tiny.push_back(dir / hostile.name);
     }
+    // Nor do files of a few kilobytes that their codecs' bounds pass, and that decode to
+    // gigabytes: the file's size holds their conversion to what it can justify.
+    for (const fs::path &hostile : test::writeHugePicturesWithinTheirCodecBounds(dir.path()))
+        tiny.push_back(hostile);
     for (const fs::path &hostile : tiny) {
         EXPECT_FALSE(machine.convert(hostile.string(), output.string())) << hostile.filename();
         EXPECT_FALSE(fs::exists(output)) << hostile.filename();

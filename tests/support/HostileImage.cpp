@@ -6,6 +6,9 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <png.h>
 #include <stdexcept>
 #include <tiffio.h>
 
@@ -109,6 +112,61 @@ void writeJpegRgbTiff(const std::filesystem::path &path, std::uint32_t side,
         throw std::runtime_error("cannot write " + path.string());
 }
 
+// A bilevel TIFF all white (every bit 0) in one Group 4 strip: MinIsWhite, or a palette whose
+// first entry is white.
+void writeWhiteFaxTiff(const std::filesystem::path &path, std::uint32_t wide, std::uint32_t high,
+                       bool palette) {
+    TIFF *tif = TIFFOpen(path.c_str(), "w");
+    if (!tif)
+        throw std::runtime_error("cannot write " + path.string());
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, wide);
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, high);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 1);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, palette ? PHOTOMETRIC_PALETTE : PHOTOMETRIC_MINISWHITE);
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, high);
+    std::uint16_t white[2] = {65535, 0};
+    if (palette)
+        TIFFSetField(tif, TIFFTAG_COLORMAP, white, white, white);
+    std::vector<std::uint8_t> row((wide + 7) / 8, 0);
+    for (std::uint32_t y = 0; y < high; ++y)
+        if (TIFFWriteScanline(tif, row.data(), y, 0) < 0)
+            throw std::runtime_error("cannot encode " + path.string());
+    TIFFClose(tif);
+}
+
+// A 1-bit palette PNG all index 0, which the tRNS chunk makes transparent, compressed as far as
+// zlib goes.
+void writeBlankPalettePng(const std::filesystem::path &path, std::uint32_t wide,
+                          std::uint32_t high) {
+    std::unique_ptr<std::FILE, int (*)(std::FILE *)> f(std::fopen(path.c_str(), "wb"), std::fclose);
+    if (!f)
+        throw std::runtime_error("cannot write " + path.string());
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        throw std::runtime_error("cannot encode " + path.string());
+    }
+    png_init_io(png, f.get());
+    png_set_compression_level(png, 9);
+    png_set_compression_mem_level(png, 9);
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
+    png_set_IHDR(png, info, wide, high, 1, PNG_COLOR_TYPE_PALETTE, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_color palette[2] = {{0, 0, 0}, {255, 255, 255}};
+    png_set_PLTE(png, info, palette, 2);
+    png_byte alpha[1] = {0};
+    png_set_tRNS(png, info, alpha, 1, nullptr);
+    png_write_info(png, info);
+    std::vector<png_byte> row((wide + 7) / 8, 0);
+    for (std::uint32_t y = 0; y < high; ++y)
+        png_write_row(png, row.data());
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+}
+
 } // namespace
 
 std::vector<std::filesystem::path>
@@ -151,6 +209,20 @@ writeTinyFilesDeclaringHugePictures(const std::filesystem::path &folder) {
     writeLossyDng(paths[8], 6144, 4096, 512, jpegBytes(block), 10);
     writeFile(paths[9], uncodedComponentsJpeg(16384, 0x44));
     writeJpegRgbTiff(paths[10], 4096, uncodedComponentsJpeg(4096, 0x11));
+    return paths;
+}
+
+std::vector<std::filesystem::path>
+writeHugePicturesWithinTheirCodecBounds(const std::filesystem::path &folder) {
+    const std::vector<std::filesystem::path> paths = {
+        folder / "white-fax.tif",
+        folder / "white-palette-fax.tif",
+        folder / "blank-palette.png",
+    };
+    constexpr std::uint32_t wide = 32768, high = 32767;
+    writeWhiteFaxTiff(paths[0], wide, high, false);
+    writeWhiteFaxTiff(paths[1], wide, high, true);
+    writeBlankPalettePng(paths[2], wide, high);
     return paths;
 }
 

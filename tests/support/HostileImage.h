@@ -197,4 +197,12 @@ inline constexpr HostileImage tinyFilesDeclaringHugePictures[] = {
 std::vector<std::filesystem::path>
 writeTinyFilesDeclaringHugePictures(const std::filesystem::path &folder);
 
+// Written into `folder`, their paths returned: files of a few kilobytes whose pictures their
+// codecs' bounds allow, and which decode to gigabytes. 32768 × 32767 pixels all white, one bit
+// a pixel: as a Group 4 fax TIFF, grey (MinIsWhite; one code of one bit a row) and with a
+// palette of two colours (read through libtiff's RGBA reader); as a PNG with a palette and a
+// tRNS chunk, Deflate at its 1032:1.
+std::vector<std::filesystem::path>
+writeHugePicturesWithinTheirCodecBounds(const std::filesystem::path &folder);
+
 } // namespace quintarvel::test

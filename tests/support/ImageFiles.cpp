@@ -11,6 +11,7 @@
 #include <jpeglib.h>
 #include <memory>
 #include <png.h>
+#include <random>
 #include <stdexcept>
 #include <tiffio.h>
 #include <type_traits>
@@ -383,6 +384,48 @@ void writeBlankTiff(const std::filesystem::path &path, std::uint32_t width, std:
         lastRows == rowsPerStrip ? full : blankStrip(path, width, lastRows, 3, compression);
     TIFF *tif = openTiffForWriting(path);
     setEightBitFields(tif, width, height, 3, compression, rowsPerStrip);
+    const std::uint32_t lastStrip = (height - 1) / rowsPerStrip;
+    writeRawStrips(tif, path, [&](std::uint32_t s) -> const std::string & {
+        return s < lastStrip ? full : last;
+    });
+}
+
+void writeNoisyTiff(const std::filesystem::path &path, std::uint32_t width, std::uint32_t height,
+                    std::uint16_t compression) {
+    constexpr std::uint32_t rowsPerStrip = 32;
+    std::mt19937 random(1);
+    std::normal_distribution<double> noise(100, 1);
+    std::vector<std::uint16_t> pixels(std::size_t(width) * rowsPerStrip);
+    for (auto &v : pixels)
+        v = std::uint16_t(std::lround(noise(random)));
+    // Each strip coded once, in a file of its own, and its bytes kept for all.
+    const auto coded = [&](std::uint32_t rows) {
+        TIFF *tif = openTiffForWriting(path);
+        setSixteenBitGreyFields(tif, width, rows);
+        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+        TIFFSetField(tif, TIFFTAG_COMPRESSION, compression);
+        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rows);
+        if (TIFFWriteEncodedStrip(tif, 0, pixels.data(), tmsize_t(rows) * width * 2) < 0)
+            throw std::runtime_error("cannot encode " + path.string());
+        TIFFClose(tif);
+        tif = TIFFOpen(path.c_str(), "r");
+        if (!tif)
+            throw std::runtime_error("cannot read " + path.string());
+        std::string bytes(TIFFGetStrileByteCount(tif, 0), '\0');
+        const tmsize_t got = TIFFReadRawStrip(tif, 0, bytes.data(), tmsize_t(bytes.size()));
+        TIFFClose(tif);
+        if (got != tmsize_t(bytes.size()))
+            throw std::runtime_error("cannot read " + path.string());
+        return bytes;
+    };
+    const std::uint32_t lastRows = (height - 1) % rowsPerStrip + 1;
+    const std::string full = coded(rowsPerStrip);
+    const std::string last = lastRows == rowsPerStrip ? full : coded(lastRows);
+    TIFF *tif = openTiffForWriting(path);
+    setSixteenBitGreyFields(tif, width, height);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, compression);
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
     const std::uint32_t lastStrip = (height - 1) / rowsPerStrip;
     writeRawStrips(tif, path, [&](std::uint32_t s) -> const std::string & {
         return s < lastStrip ? full : last;

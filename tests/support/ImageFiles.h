@@ -66,6 +66,12 @@ void writeNearlyBlackTiff(const std::filesystem::path &path, std::uint32_t width
 void writeBlankTiff(const std::filesystem::path &path, std::uint32_t width, std::uint32_t height,
                     std::uint16_t compression);
 
+// A 16-bit grey TIFF in strips of 32 rows under `compression`, each the same 32 rows of a dark
+// background with noise of one count: a frame that compresses about as far as a real one,
+// written in a moment like the blank ones.
+void writeNoisyTiff(const std::filesystem::path &path, std::uint32_t width, std::uint32_t height,
+                    std::uint16_t compression);
+
 // The one strip of an 8-bit TIFF of zeros, `samples` a pixel and `rows` high, as `compression`
 // codes it; `scratch` is written on the way and removed.
 std::string blankStrip(const std::filesystem::path &scratch, std::uint32_t width,
