@@ -59,8 +59,14 @@ constexpr rlim_t maxCpuSeconds =
 // grow with the machine's cores.
 constexpr int maxWorkerThreads = 4;
 
+// Never above a hard limit the program was started under: whoever started it may hold it to less.
 bool setLimit(int resource, rlim_t value) {
-    const rlimit limit{value, value};
+    rlimit limit{};
+    if (getrlimit(resource, &limit) != 0)
+        return false;
+    if (limit.rlim_max != RLIM_INFINITY)
+        value = std::min(value, limit.rlim_max);
+    limit = {value, value};
     return setrlimit(resource, &limit) == 0;
 }
 
