@@ -224,7 +224,7 @@ TEST(ImageConverter, ProgramPastTheTimeCeilingIsKilledAndItsHalfWrittenFileRemov
 }
 
 TEST(ImageConverter, MemoryCeilingHoldsFromTheProgramsStart) {
-#ifdef __SANITIZE_ADDRESS__
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "sanitizer builds of the converter program run without a memory ceiling";
 #endif
     test::TempDir dir;

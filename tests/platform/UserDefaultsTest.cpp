@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 
 namespace quintarvel {
@@ -20,9 +21,20 @@ class UserDefaultsTest : public ::testing::Test {
 };
 
 TEST_F(UserDefaultsTest, ValuesReachTheStandardFileAndComeBackInANewProcess) {
-    setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
-    EXPECT_EQ(UserDefaults::standard()->file(), file());
-    EXPECT_EQ(UserDefaults::standard(), UserDefaults::standard());
+    // standard() is made once per process, from the environment of its first call: it is
+    // looked at in a process of its own, which re-runs this test binary from its start.
+    const std::string style = GTEST_FLAG_GET(death_test_style);
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    auto standardFile = [&] {
+        setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
+        const auto standard = UserDefaults::standard();
+        const bool found = standard->file() == file() && standard == UserDefaults::standard();
+        std::fprintf(stderr, "standard file: %s\n", standard->file().value_or("(none)").c_str());
+        std::filesystem::remove_all(dir.path()); // the child's own: std::exit runs no destructor
+        std::exit(found ? 0 : 1);
+    };
+    EXPECT_EXIT(standardFile(), ::testing::ExitedWithCode(0), "");
+    GTEST_FLAG_SET(death_test_style, style);
 
     UserDefaults defaults(file());
     EXPECT_FALSE(defaults.boolForKey("writeWCSHeaders")); // never stored
