@@ -345,6 +345,27 @@ TEST(Image, RefusesBrokenAndHostileInput) {
         EXPECT_FALSE(decodeBytes(bytes)) << name;
 }
 
+// Lossless JPEG DNGs as converters write them, in one strip or in tiles whose last ones reach past
+// the picture's edges, a row of the mosaic as one component or as two of half its width: each
+// is the same picture as its mosaic stored uncompressed.
+TEST(Image, LosslessJpegDngIsTheSamePictureAsItsUncompressedMosaic) {
+    TempDir dir;
+    constexpr std::uint32_t wide = 100, high = 70;
+    std::vector<std::uint16_t> mosaic(wide * high);
+    for (std::uint32_t i = 0; i < mosaic.size(); ++i)
+        mosaic[i] = std::uint16_t(1000 + i * 7919 % 29000);
+    test::writeDng(dir / "plain.dng", wide, high, mosaic);
+    const auto plain = decodeBytes(test::readFile(dir / "plain.dng"));
+    ASSERT_TRUE(plain);
+    for (const auto &[tile, components] : {std::pair{0u, 1}, {0u, 2}, {64u, 2}, {32u, 1}}) {
+        SCOPED_TRACE(testing::Message() << "tile " << tile << ", components " << components);
+        test::writeLosslessDng(dir / "lossless.dng", wide, high, tile, components, mosaic);
+        const auto lossless = decodeBytes(test::readFile(dir / "lossless.dng"));
+        ASSERT_TRUE(lossless);
+        EXPECT_EQ(samplesOf(*lossless), samplesOf(*plain));
+    }
+}
+
 // Bytes of this process's address space: "VmSize:" now, "VmPeak:" the most it has had.
 std::uint64_t addressSpace(const std::string &field) {
     std::ifstream status("/proc/self/status");

@@ -79,6 +79,7 @@ writeTinyFilesDeclaringHugePictures(const std::filesystem::path &folder) {
         folder / "shared-tiles.tif",
         folder / "shared-one-row-strips.tif",
         folder / "stretched-lossy.dng",
+        folder / "lossless-frame-beyond-strip.dng",
     };
     writeBlankTiff(paths[0], 16000, 16000, COMPRESSION_LERC);
     writeBlankTiff(paths[1], 16000, 16000, COMPRESSION_WEBP);
@@ -103,6 +104,15 @@ writeTinyFilesDeclaringHugePictures(const std::filesystem::path &folder) {
     block.width = block.height = 512;
     block.samples.assign(512 * 512 * 3, 100);
     writeLossyDng(paths[8], 6144, 4096, 512, jpegBytes(block), 10);
+    // A frame header of 65535 × 65535 samples for a strip of 64 × 64, in 600 bytes of zeros: one
+    // Huffman code of one bit, for a difference of 0.
+    const std::string frameBeyondStrip =
+        std::string("\xFF\xD8\xFF\xC4\x00\x14\x00\x01", 8) + std::string(16, '\0') +
+        std::string("\xFF\xC3\x00\x0B\x10\xFF\xFF\xFF\xFF\x01\x01\x11\x00"
+                    "\xFF\xDA\x00\x08\x01\x01\x00\x01\x00\x00",
+                    23) +
+        std::string(600, '\0');
+    writeLosslessDng(paths[9], 64, 64, 0, {frameBeyondStrip});
     return paths;
 }
 

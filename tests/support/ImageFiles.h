@@ -86,3 +86,24 @@ std::string rawContainer(const std::string &magic, std::uint32_t width, std::uin
                          const std::string &pixels);
 
 } // namespace quintarvel::test
+
+namespace quintarvel::test {
+
+// A lossless JPEG (predictor 1: the sample to the left, above in the first column) of 16-bit
+// samples, `components` interleaved, `wide` × `high` of each; one Huffman table for all.
+std::string losslessJpegBytes(std::uint32_t wide, std::uint32_t high, int components,
+                              const std::vector<std::uint16_t> &samples);
+
+// A lossless JPEG DNG (compression 7) of a 16-bit RGGB mosaic, in one strip (`tileSize` 0) or
+// square tiles (a multiple of 16), each stored as given: the last stream stands for every strip
+// or tile after it.
+void writeLosslessDng(const std::filesystem::path &path, std::uint32_t width, std::uint32_t height,
+                      std::uint32_t tileSize, const std::vector<std::string> &streams);
+
+// The same, `mosaic` coded as the DNG converter does: each strip or full tile (zeros past the
+// picture's edge) one frame of `components` interleaved samples, a row of the mosaic per row.
+void writeLosslessDng(const std::filesystem::path &path, std::uint32_t width, std::uint32_t height,
+                      std::uint32_t tileSize, int components,
+                      const std::vector<std::uint16_t> &mosaic);
+
+} // namespace quintarvel::test
