@@ -347,8 +347,8 @@ TEST(Image, RefusesBrokenAndHostileInput) {
 
 // Lossless JPEG DNGs as converters write them, in one strip or in tiles whose last ones reach past
 // the picture's edges, a row of the mosaic as one component or as two of half its width: each
-// is the same picture as its mosaic stored uncompressed.
-TEST(Image, LosslessJpegDngIsTheSamePictureAsItsUncompressedMosaic) {
+// is the same picture as its mosaic stored uncompressed. A Canon CR2 codes its mosaic in slices.
+TEST(Image, LosslessJpegCameraRawIsTheSamePictureAsItsUncompressedMosaic) {
     TempDir dir;
     constexpr std::uint32_t wide = 100, high = 70;
     std::vector<std::uint16_t> mosaic(wide * high);
@@ -364,6 +364,18 @@ TEST(Image, LosslessJpegDngIsTheSamePictureAsItsUncompressedMosaic) {
         ASSERT_TRUE(lossless);
         EXPECT_EQ(samplesOf(*lossless), samplesOf(*plain));
     }
+    // Its colours are the camera's, so only its size is the mosaic's.
+    std::vector<std::uint16_t> sliced;
+    for (std::uint32_t left : {0u, wide / 2})
+        for (std::uint32_t y = 0; y < high; ++y)
+            for (std::uint32_t x = left; x < left + wide / 2; ++x)
+                sliced.push_back(mosaic[y * wide + x]);
+    test::writeCr2(dir / "lossless.cr2", wide, high, {1, wide / 2, wide / 2},
+                   test::losslessJpegBytes(wide / 2, high, 2, sliced));
+    const auto cr2 = decodeBytes(test::readFile(dir / "lossless.cr2"));
+    ASSERT_TRUE(cr2);
+    EXPECT_EQ(cr2->pixelsWide(), wide);
+    EXPECT_EQ(cr2->pixelsHigh(), high);
 }
 
 // Bytes of this process's address space: "VmSize:" now, "VmPeak:" the most it has had.

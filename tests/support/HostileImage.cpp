@@ -65,6 +65,18 @@ void writeSharedBytesTiff(const std::filesystem::path &path, std::uint32_t wide,
     writeFile(path, bytes);
 }
 
+// The start of a lossless JPEG stream whose frame header declares `high` × `wide` 16-bit samples
+// of one component, with one Huffman code, of one bit for a difference of 0; the scan's data is
+// to follow. A Canon raw file has a byte more after the frame header.
+std::string hugeLosslessFrame(std::uint16_t high, std::uint16_t wide, bool canon) {
+    std::string frame("\xFF\xC3\x00\x0B\x10", 5);
+    frame +=
+        {char(high >> 8), char(high & 0xFF), char(wide >> 8), char(wide & 0xFF), 1, 1, 0x11, 0};
+    return std::string("\xFF\xD8\xFF\xC4\x00\x14\x00\x01", 8) + std::string(16, '\0') + frame +
+           (canon ? std::string(1, '\0') : "") +
+           std::string("\xFF\xDA\x00\x08\x01\x01\x00\x01\x00\x00", 10);
+}
+
 } // namespace
 
 std::vector<std::filesystem::path>
@@ -80,6 +92,7 @@ writeTinyFilesDeclaringHugePictures(const std::filesystem::path &folder) {
         folder / "shared-one-row-strips.tif",
         folder / "stretched-lossy.dng",
         folder / "lossless-frame-beyond-strip.dng",
+        folder / "sliced-frame-beyond-raw.cr2",
     };
     writeBlankTiff(paths[0], 16000, 16000, COMPRESSION_LERC);
     writeBlankTiff(paths[1], 16000, 16000, COMPRESSION_WEBP);
@@ -104,15 +117,13 @@ writeTinyFilesDeclaringHugePictures(const std::filesystem::path &folder) {
     block.width = block.height = 512;
     block.samples.assign(512 * 512 * 3, 100);
     writeLossyDng(paths[8], 6144, 4096, 512, jpegBytes(block), 10);
-    // A frame header of 65535 × 65535 samples for a strip of 64 × 64, in 600 bytes of zeros: one
-    // Huffman code of one bit, for a difference of 0.
-    const std::string frameBeyondStrip =
-        std::string("\xFF\xD8\xFF\xC4\x00\x14\x00\x01", 8) + std::string(16, '\0') +
-        std::string("\xFF\xC3\x00\x0B\x10\xFF\xFF\xFF\xFF\x01\x01\x11\x00"
-                    "\xFF\xDA\x00\x08\x01\x01\x00\x01\x00\x00",
-                    23) +
-        std::string(600, '\0');
-    writeLosslessDng(paths[9], 64, 64, 0, {frameBeyondStrip});
+    // A frame header of 65535 × 65535 samples for a strip of 64 × 64, in 600 bytes of zeros.
+    writeLosslessDng(paths[9], 64, 64, 0,
+                     {hugeLosslessFrame(65535, 65535, false) + std::string(600, '\0')});
+    // A frame header of 65535 × 8000 samples for a raw picture of 32 × 8192, whose last slice
+    // LibRaw would take to be 65535 wide: after a first bit of 1, every sample costs no bit.
+    writeCr2(paths[10], 32, 8192, {1, 1, 65535}, hugeLosslessFrame(8000, 65535, true) + '\x80',
+             32 * 8192 / 8);
     return paths;
 }
 

@@ -170,8 +170,10 @@ inline constexpr HostileImage tinyFilesDeclaringHugePictures[] = {
 // after its header; 32768 × 32767 grey whose tiles of 256 × 256 are all one 80-byte Deflate
 // stream, or one uncompressed tile, or whose one-row strips are all one uncompressed row.
 // Through the stretch of pixels that are not square: a lossy DNG of 6144 × 4096 whose pixels
-// are ten times as wide as high. Through a lossless JPEG DNG of 64 × 64 whose one strip's frame
-// header declares 65535 × 65535 samples.
+// are ten times as wide as high. Through lossless JPEG frame headers that declare more than the
+// raw picture they fill: a DNG of 64 × 64 whose one strip declares 65535 × 65535 samples; a
+// Canon CR2 of 32 × 8192 whose strip declares 65535 × 8000, cut in slices of which the last
+// would be 65535 wide.
 std::vector<std::filesystem::path>
 writeTinyFilesDeclaringHugePictures(const std::filesystem::path &folder);
 

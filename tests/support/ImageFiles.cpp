@@ -533,4 +533,52 @@ void writeLosslessDng(const std::filesystem::path &path, std::uint32_t width, st
     writeLosslessDng(path, width, height, tileSize, streams);
 }
 
+void writeCr2(const std::filesystem::path &path, std::uint32_t wide, std::uint32_t high,
+              const std::array<std::uint16_t, 3> &slices, const std::string &stream,
+              std::size_t size) {
+    const std::string make("Canon\0", 6), model("Canon EOS\0", 10);
+    constexpr std::uint32_t fields = 11, ifd = 16, names = ifd + 2 + fields * 12 + 4;
+    const std::uint32_t slicesAt = names + std::uint32_t(make.size() + model.size()),
+                        strip = slicesAt + 6;
+    const std::array<std::uint32_t, 4> entries[fields] = {
+        {TIFFTAG_IMAGEWIDTH, TIFF_LONG, 1, wide},
+        {TIFFTAG_IMAGELENGTH, TIFF_LONG, 1, high},
+        {TIFFTAG_BITSPERSAMPLE, TIFF_SHORT, 1, 16},
+        {TIFFTAG_COMPRESSION, TIFF_SHORT, 1, COMPRESSION_OJPEG},
+        {TIFFTAG_MAKE, TIFF_ASCII, std::uint32_t(make.size()), names},
+        {TIFFTAG_MODEL, TIFF_ASCII, std::uint32_t(model.size()),
+         names + std::uint32_t(make.size())},
+        {TIFFTAG_STRIPOFFSETS, TIFF_LONG, 1, strip},
+        {TIFFTAG_SAMPLESPERPIXEL, TIFF_SHORT, 1, 1},
+        {TIFFTAG_ROWSPERSTRIP, TIFF_LONG, 1, high},
+        {TIFFTAG_STRIPBYTECOUNTS, TIFF_LONG, 1, std::uint32_t(stream.size())},
+        {0xC640, TIFF_SHORT, 3, slicesAt}, // Canon's slices
+    };
+    std::string bytes = "II";
+    const auto put = [&](std::uint32_t value, int width) {
+        for (int i = 0; i < width; ++i)
+            bytes += char(value >> 8 * i & 0xFF);
+    };
+    put(42, 2);
+    put(ifd, 4);
+    bytes += std::string("CR\x02\0", 4);
+    put(0, 4);
+    put(fields, 2);
+    for (const auto &[tag, type, count, value] : entries) {
+        put(tag, 2);
+        put(type, 2);
+        put(count, 4);
+        put(value, 4);
+    }
+    put(0, 4);
+    bytes += make + model;
+    for (const std::uint16_t slice : slices)
+        put(slice, 2);
+    bytes += stream;
+    bytes.resize(std::max(bytes.size(), size), '\0');
+    FilePtr f = openForWriting(path);
+    if (std::fwrite(bytes.data(), 1, bytes.size(), f.get()) != bytes.size())
+        throw std::runtime_error("cannot write " + path.string());
+}
+
 } // namespace quintarvel::test

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -105,5 +106,12 @@ void writeLosslessDng(const std::filesystem::path &path, std::uint32_t width, st
 void writeLosslessDng(const std::filesystem::path &path, std::uint32_t width, std::uint32_t height,
                       std::uint32_t tileSize, int components,
                       const std::vector<std::uint16_t> &mosaic);
+
+// A Canon CR2 of 16-bit raw pixels in one lossless JPEG strip, `stream`, cut in `slices` (how
+// many of the first width, that width, the last one's width): the frame's samples fill the
+// first slice's rows top to bottom, then the next slice's. Zeros fill the file to `size`.
+void writeCr2(const std::filesystem::path &path, std::uint32_t wide, std::uint32_t high,
+              const std::array<std::uint16_t, 3> &slices, const std::string &stream,
+              std::size_t size = 0);
 
 } // namespace quintarvel::test
