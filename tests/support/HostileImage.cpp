@@ -93,6 +93,7 @@ writeTinyFilesDeclaringHugePictures(const std::filesystem::path &folder) {
         folder / "stretched-lossy.dng",
         folder / "lossless-frame-beyond-strip.dng",
         folder / "sliced-frame-beyond-raw.cr2",
+        folder / "lossless-tiles-beyond-their-bytes.dng",
     };
     writeBlankTiff(paths[0], 16000, 16000, COMPRESSION_LERC);
     writeBlankTiff(paths[1], 16000, 16000, COMPRESSION_WEBP);
@@ -124,6 +125,9 @@ writeTinyFilesDeclaringHugePictures(const std::filesystem::path &folder) {
     // LibRaw would take to be 65535 wide: after a first bit of 1, every sample costs no bit.
     writeCr2(paths[10], 32, 8192, {1, 1, 65535}, hugeLosslessFrame(8000, 65535, true) + '\x80',
              32 * 8192 / 8);
+    // Frames that fill their tiles, of 4096 × 4096 for a picture of 4100 × 24, each in 7 KB.
+    writeLosslessDng(paths[11], 4100, 24, 4096,
+                     {hugeLosslessFrame(4096, 4096, false) + '\x80' + std::string(7000, '\0')});
     return paths;
 }
 
