@@ -223,9 +223,13 @@ bool framesHeldByFile(LibRaw &raw, const ImageData &data) {
         samples += frame->samples;
         return samples <= 8 * size;
     };
-    // Past the raw picture's last row LibRaw stops with an error, and a row more it drops.
-    if (!dng)
-        return held(start, rawWide * (rawHigh + 1));
+    // Past the raw picture's last row LibRaw stops with an error, and a row more it drops. Canon's
+    // slices only reorder the frame's samples, but LibRaw divides by their widths.
+    if (!dng) {
+        const auto &slices = unpacker.cr2_slice;
+        return (slices[0] == 0 || (slices[1] != 0 && slices[2] != 0)) &&
+               held(start, rawWide * (rawHigh + 1));
+    }
 
     // Rows of a tile wrap at its width; a DNG in strips has one tile's width (of all the
     // picture, unless a tile width is given) and all its rows. A tile at the picture's right or

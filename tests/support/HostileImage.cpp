@@ -68,7 +68,7 @@ void writeSharedBytesTiff(const std::filesystem::path &path, std::uint32_t wide,
 // The start of a lossless JPEG stream whose frame header declares `high` × `wide` 16-bit samples
 // of one component, with one Huffman code, of one bit for a difference of 0; the scan's data is
 // to follow. A Canon raw file has a byte more after the frame header.
-std::string hugeLosslessFrame(std::uint16_t high, std::uint16_t wide, bool canon) {
+std::string losslessFrameHeader(std::uint16_t high, std::uint16_t wide, bool canon) {
     std::string frame("\xFF\xC3\x00\x0B\x10", 5);
     frame +=
         {char(high >> 8), char(high & 0xFF), char(wide >> 8), char(wide & 0xFF), 1, 1, 0x11, 0};
@@ -94,6 +94,7 @@ writeTinyFilesDeclaringHugePictures(const std::filesystem::path &folder) {
         folder / "lossless-frame-beyond-strip.dng",
         folder / "sliced-frame-beyond-raw.cr2",
         folder / "lossless-tiles-beyond-their-bytes.dng",
+        folder / "slice-of-no-width.cr2",
     };
     writeBlankTiff(paths[0], 16000, 16000, COMPRESSION_LERC);
     writeBlankTiff(paths[1], 16000, 16000, COMPRESSION_WEBP);
@@ -120,14 +121,16 @@ writeTinyFilesDeclaringHugePictures(const std::filesystem::path &folder) {
     writeLossyDng(paths[8], 6144, 4096, 512, jpegBytes(block), 10);
     // A frame header of 65535 × 65535 samples for a strip of 64 × 64, in 600 bytes of zeros.
     writeLosslessDng(paths[9], 64, 64, 0,
-                     {hugeLosslessFrame(65535, 65535, false) + std::string(600, '\0')});
+                     {losslessFrameHeader(65535, 65535, false) + std::string(600, '\0')});
     // A frame header of 65535 × 8000 samples for a raw picture of 32 × 8192, whose last slice
     // LibRaw would take to be 65535 wide: after a first bit of 1, every sample costs no bit.
-    writeCr2(paths[10], 32, 8192, {1, 1, 65535}, hugeLosslessFrame(8000, 65535, true) + '\x80',
+    writeCr2(paths[10], 32, 8192, {1, 1, 65535}, losslessFrameHeader(8000, 65535, true) + '\x80',
              32 * 8192 / 8);
     // Frames that fill their tiles, of 4096 × 4096 for a picture of 4100 × 24, each in 7 KB.
     writeLosslessDng(paths[11], 4100, 24, 4096,
-                     {hugeLosslessFrame(4096, 4096, false) + '\x80' + std::string(7000, '\0')});
+                     {losslessFrameHeader(4096, 4096, false) + '\x80' + std::string(7000, '\0')});
+    // Slices of no width, which LibRaw divides by, for a frame that fills the raw picture.
+    writeCr2(paths[12], 32, 8192, {1, 0, 32}, losslessFrameHeader(8192, 32, true) + '\x80', 40000);
     return paths;
 }
 
