@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 #include <png.h>
 #include <tiffio.h>
+#include <tuple>
 
 namespace quintarvel {
 namespace {
@@ -347,7 +348,8 @@ TEST(Image, RefusesBrokenAndHostileInput) {
 
 // Lossless JPEG DNGs as converters write them, in one strip or in tiles whose last ones reach past
 // the picture's edges, a row of the mosaic as one component or as two of half its width: each
-// is the same picture as its mosaic stored uncompressed. A Canon CR2 codes its mosaic in slices.
+// is the same picture as its mosaic stored uncompressed, whichever byte order the file has. A Canon
+// CR2 codes its mosaic in slices.
 TEST(Image, LosslessJpegCameraRawIsTheSamePictureAsItsUncompressedMosaic) {
     TempDir dir;
     constexpr std::uint32_t wide = 100, high = 70;
@@ -357,9 +359,12 @@ TEST(Image, LosslessJpegCameraRawIsTheSamePictureAsItsUncompressedMosaic) {
     test::writeDng(dir / "plain.dng", wide, high, mosaic);
     const auto plain = decodeBytes(test::readFile(dir / "plain.dng"));
     ASSERT_TRUE(plain);
-    for (const auto &[tile, components] : {std::pair{0u, 1}, {0u, 2}, {64u, 2}, {32u, 1}}) {
-        SCOPED_TRACE(testing::Message() << "tile " << tile << ", components " << components);
-        test::writeLosslessDng(dir / "lossless.dng", wide, high, tile, components, mosaic);
+    for (const auto &[tile, components, bigEndian] :
+         {std::tuple{0u, 1, false}, {0u, 2, false}, {64u, 2, false}, {32u, 1, true}}) {
+        SCOPED_TRACE(testing::Message() << "tile " << tile << ", components " << components
+                                        << (bigEndian ? ", big-endian" : ""));
+        test::writeLosslessDng(dir / "lossless.dng", wide, high, tile, components, mosaic,
+                               bigEndian);
         const auto lossless = decodeBytes(test::readFile(dir / "lossless.dng"));
         ASSERT_TRUE(lossless);
         EXPECT_EQ(samplesOf(*lossless), samplesOf(*plain));

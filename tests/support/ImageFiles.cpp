@@ -486,8 +486,9 @@ std::string losslessJpegBytes(std::uint32_t wide, std::uint32_t high, int compon
 }
 
 void writeLosslessDng(const std::filesystem::path &path, std::uint32_t width, std::uint32_t height,
-                      std::uint32_t tileSize, const std::vector<std::string> &streams) {
-    TIFF *tif = openTiffForWriting(path);
+                      std::uint32_t tileSize, const std::vector<std::string> &streams,
+                      bool bigEndian) {
+    TIFF *tif = openTiffForWriting(path, bigEndian ? "wb" : "wl");
     const std::uint16_t patternDim[2] = {2, 2};
     const std::uint8_t pattern[4] = {0, 1, 1, 2}; // red, green / green, blue
     setCameraFields(tif);
@@ -517,7 +518,7 @@ void writeLosslessDng(const std::filesystem::path &path, std::uint32_t width, st
 
 void writeLosslessDng(const std::filesystem::path &path, std::uint32_t width, std::uint32_t height,
                       std::uint32_t tileSize, int components,
-                      const std::vector<std::uint16_t> &mosaic) {
+                      const std::vector<std::uint16_t> &mosaic, bool bigEndian) {
     const std::uint32_t blockWide = tileSize ? tileSize : width;
     const std::uint32_t blockHigh = tileSize ? tileSize : height;
     std::vector<std::string> streams;
@@ -530,7 +531,7 @@ void writeLosslessDng(const std::filesystem::path &path, std::uint32_t width, st
             streams.push_back(
                 losslessJpegBytes(blockWide / components, blockHigh, components, block));
         }
-    writeLosslessDng(path, width, height, tileSize, streams);
+    writeLosslessDng(path, width, height, tileSize, streams, bigEndian);
 }
 
 void writeCr2(const std::filesystem::path &path, std::uint32_t wide, std::uint32_t high,

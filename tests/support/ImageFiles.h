@@ -99,13 +99,14 @@ std::string losslessJpegBytes(std::uint32_t wide, std::uint32_t high, int compon
 // square tiles (a multiple of 16), each stored as given: the last stream stands for every strip
 // or tile after it.
 void writeLosslessDng(const std::filesystem::path &path, std::uint32_t width, std::uint32_t height,
-                      std::uint32_t tileSize, const std::vector<std::string> &streams);
+                      std::uint32_t tileSize, const std::vector<std::string> &streams,
+                      bool bigEndian = false);
 
 // The same, `mosaic` coded as the DNG converter does: each strip or full tile (zeros past the
 // picture's edge) one frame of `components` interleaved samples, a row of the mosaic per row.
 void writeLosslessDng(const std::filesystem::path &path, std::uint32_t width, std::uint32_t height,
                       std::uint32_t tileSize, int components,
-                      const std::vector<std::uint16_t> &mosaic);
+                      const std::vector<std::uint16_t> &mosaic, bool bigEndian = false);
 
 // A Canon CR2 of 16-bit raw pixels in one lossless JPEG strip, `stream`, cut in `slices` (how
 // many of the first width, that width, the last one's width): the frame's samples fill the
