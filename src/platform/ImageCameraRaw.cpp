@@ -12,6 +12,7 @@
 #include <cstring>
 #include <iterator>
 #include <libraw/libraw.h>
+#include <numeric>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -125,12 +126,14 @@ bool fileHoldsPicture(LibRaw &raw, Size developed, std::size_t fileBytes) {
 // - an encoder spends a Huffman code of at least one bit on every sample, so a frame declares
 //   at most 8 samples per byte after its header, and all frames together at most 8 per byte of
 //   the file, since real frames do not share their data.
-// LibRaw then decodes at most 8 samples per byte of the file. A frame header that is not all in
-// the file, or that LibRaw would not read, refuses the picture: LibRaw leaves the rest black.
+// LibRaw then decodes at most 8 samples per byte of the file, and reads at most twice the file
+// looking for restart markers (below). A frame header that is not all in the file, or that LibRaw
+// would not read, refuses the picture: LibRaw leaves the rest black.
 
 struct Frame {
     std::uint64_t samples = 0; // rows × columns × components, as LibRaw counts them
     std::size_t scan = 0;      // where its coded data begins
+    std::uint64_t looks = 0;   // rows at which LibRaw looks for a restart marker
 };
 
 // Each segment's body is read over the last one's into 64 KiB that start as zeros for each
@@ -156,7 +159,7 @@ std::optional<Frame> frameAt(const ImageData &data, std::uint64_t at, bool dng,
     segment.written = 0;
     const std::uint8_t *body = segment.bytes.data();
     std::size_t i = at + 2;
-    int bits = 0, high = 0, wide = 0, components = 0, subsampled = 0;
+    int bits = 0, high = 0, wide = 0, components = 0, subsampled = 0, restart = INT_MAX;
     for (int segments = 0;; ++segments) {
         if (segments > 1024 || size - i < 4)
             return std::nullopt;
@@ -184,6 +187,9 @@ std::optional<Frame> frameAt(const ImageData &data, std::uint64_t at, bool dng,
         case 0xFFDA:
             bits -= body[3 + body[0] * 2] & 15;
             break;
+        case 0xFFDD:
+            restart = body[0] << 8 | body[1];
+            break;
         }
         if (marker == 0xFFDA)
             break;
@@ -193,7 +199,34 @@ std::optional<Frame> frameAt(const ImageData &data, std::uint64_t at, bool dng,
     budget -= i - at;
     if (bits > 16 || components > 6 || bits == 0 || high == 0 || wide == 0 || components == 0)
         return std::nullopt;
-    return Frame{std::uint64_t(high) * std::uint64_t(wide) * std::uint64_t(components), i};
+    // LibRaw looks at each row after the first whose first sample begins an interval: where the
+    // row's number times the width, an int, is a multiple of the interval. Past what an int holds
+    // that is any row.
+    const std::uint64_t looks = restart == 0 ? 0
+                                : std::uint64_t(high) * std::uint64_t(wide) > INT_MAX
+                                    ? std::uint64_t(high - 1)
+                                    : std::uint64_t(high - 1) / (restart / std::gcd(wide, restart));
+    return Frame{std::uint64_t(high) * std::uint64_t(wide) * std::uint64_t(components), i, looks};
+}
+
+// With restart intervals LibRaw, at each look, reads on for a marker 0xFF 0xD0 to 0xDF from
+// where decoding stopped, to the end of the file if it has none; decoding stops at any marker. So
+// it reads no further than the marker after the one its last look finds, counted from its coded
+// data's first byte but one. A real frame has a marker of its own for each look and ends with one,
+// and the next frame begins with one: all frames together reach no further than twice the file.
+// Whether the `count`th such marker from `from` is within `reach`, which loses the bytes to it.
+bool withinReach(const ImageData &data, std::size_t from, std::uint64_t count,
+                 std::uint64_t &reach) {
+    const std::uint8_t *p = data.bytes();
+    const std::size_t end = std::min<std::uint64_t>(data.size(), from + reach);
+    std::size_t i = from;
+    for (; i < end && count > 0; ++i)
+        if (p[i] == 0xFF && i + 1 < data.size() && (p[i + 1] & 0xF0) == 0xD0)
+            --count;
+    if (count > 0 && i < data.size())
+        return false;
+    reach -= i - from;
+    return true;
 }
 
 // Whether the lossless JPEG frames LibRaw will decode for this picture keep to the bounds above;
@@ -213,12 +246,13 @@ bool framesHeldByFile(LibRaw &raw, const ImageData &data) {
     if (unpacker.data_offset < 0 || std::uint64_t(unpacker.data_offset) > size)
         return false;
     const std::uint64_t start = std::uint64_t(unpacker.data_offset);
-    std::uint64_t budget = size, samples = 0;
+    std::uint64_t budget = size, samples = 0, reach = 2 * size;
     SegmentBody segment;
     const auto held = [&](std::uint64_t at, std::uint64_t filled) {
         const std::optional<Frame> frame =
             frameAt(data, at, raw.imgdata.idata.dng_version != 0, budget, segment);
-        if (!frame || frame->samples > filled || frame->samples > 8 * (size - frame->scan))
+        if (!frame || frame->samples > filled || frame->samples > 8 * (size - frame->scan) ||
+            (frame->looks > 0 && !withinReach(data, frame->scan - 1, frame->looks + 2, reach)))
             return false;
         samples += frame->samples;
         return samples <= 8 * size;

@@ -348,7 +348,8 @@ TEST(Image, RefusesBrokenAndHostileInput) {
 
 // Lossless JPEG DNGs as converters write them, in one strip or in tiles whose last ones reach past
 // the picture's edges, a row of the mosaic as one component or as two of half its width: each
-// is the same picture as its mosaic stored uncompressed, whichever byte order the file has. A Canon
+// is the same picture as its mosaic stored uncompressed, whichever byte order the file has, with
+// restart markers or without. A Canon
 // CR2 codes its mosaic in slices.
 TEST(Image, LosslessJpegCameraRawIsTheSamePictureAsItsUncompressedMosaic) {
     TempDir dir;
@@ -359,12 +360,17 @@ TEST(Image, LosslessJpegCameraRawIsTheSamePictureAsItsUncompressedMosaic) {
     test::writeDng(dir / "plain.dng", wide, high, mosaic);
     const auto plain = decodeBytes(test::readFile(dir / "plain.dng"));
     ASSERT_TRUE(plain);
-    for (const auto &[tile, components, bigEndian] :
-         {std::tuple{0u, 1, false}, {0u, 2, false}, {64u, 2, false}, {32u, 1, true}}) {
+    for (const auto &[tile, components, bigEndian, restartRows] : {std::tuple{0u, 1, false, 0u},
+                                                                   {0u, 2, false, 0u},
+                                                                   {64u, 2, false, 0u},
+                                                                   {32u, 1, true, 0u},
+                                                                   {32u, 2, false, 1u},
+                                                                   {0u, 2, false, 3u}}) {
         SCOPED_TRACE(testing::Message() << "tile " << tile << ", components " << components
-                                        << (bigEndian ? ", big-endian" : ""));
+                                        << (bigEndian ? ", big-endian" : "") << ", restarts every "
+                                        << restartRows << " rows");
         test::writeLosslessDng(dir / "lossless.dng", wide, high, tile, components, mosaic,
-                               bigEndian);
+                               bigEndian, restartRows);
         const auto lossless = decodeBytes(test::readFile(dir / "lossless.dng"));
         ASSERT_TRUE(lossless);
         EXPECT_EQ(samplesOf(*lossless), samplesOf(*plain));

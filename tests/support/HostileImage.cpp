@@ -77,6 +77,54 @@ std::string losslessFrameHeader(std::uint16_t high, std::uint16_t wide, bool can
            std::string("\xFF\xDA\x00\x08\x01\x01\x00\x01\x00\x00", 10);
 }
 
+// A lossless JPEG DNG of a 16-bit RGGB mosaic in square tiles that all are `shared`, just
+// after the header.
+void writeSharedTilesDng(const std::filesystem::path &path, std::uint32_t wide, std::uint32_t high,
+                         std::uint32_t tile, const std::string &shared) {
+    const std::uint32_t tiles = ((wide + tile - 1) / tile) * ((high + tile - 1) / tile);
+    constexpr std::uint32_t fields = 15;
+    const std::uint32_t ifd = 8 + std::uint32_t(shared.size());
+    const std::uint32_t offsets = ifd + 2 + fields * 12 + 4, counts = offsets + 4 * tiles;
+    const std::array<std::uint32_t, 4> entries[fields] = {
+        {TIFFTAG_SUBFILETYPE, TIFF_LONG, 1, 0},
+        {TIFFTAG_IMAGEWIDTH, TIFF_LONG, 1, wide},
+        {TIFFTAG_IMAGELENGTH, TIFF_LONG, 1, high},
+        {TIFFTAG_BITSPERSAMPLE, TIFF_SHORT, 1, 16},
+        {TIFFTAG_COMPRESSION, TIFF_SHORT, 1, COMPRESSION_JPEG},
+        {TIFFTAG_PHOTOMETRIC, TIFF_SHORT, 1, PHOTOMETRIC_CFA},
+        {TIFFTAG_MAKE, TIFF_ASCII, 4, 0x00474E44}, // "DNG"
+        {TIFFTAG_SAMPLESPERPIXEL, TIFF_SHORT, 1, 1},
+        {TIFFTAG_TILEWIDTH, TIFF_LONG, 1, tile},
+        {TIFFTAG_TILELENGTH, TIFF_LONG, 1, tile},
+        {TIFFTAG_TILEOFFSETS, TIFF_LONG, tiles, offsets},
+        {TIFFTAG_TILEBYTECOUNTS, TIFF_LONG, tiles, counts},
+        {TIFFTAG_CFAREPEATPATTERNDIM, TIFF_SHORT, 2, 0x00020002},
+        {TIFFTAG_CFAPATTERN, TIFF_BYTE, 4, 0x02010100}, // red, green / green, blue
+        {TIFFTAG_DNGVERSION, TIFF_BYTE, 4, 0x00000401},
+    };
+    std::string bytes = "II";
+    const auto put = [&](std::uint32_t value, int width) {
+        for (int i = 0; i < width; ++i)
+            bytes += char(value >> 8 * i & 0xFF);
+    };
+    put(42, 2);
+    put(ifd, 4);
+    bytes += shared;
+    put(fields, 2);
+    for (const auto &[tag, type, count, value] : entries) {
+        put(tag, 2);
+        put(type, 2);
+        put(count, 4);
+        put(value, 4);
+    }
+    put(0, 4);
+    for (std::uint32_t i = 0; i < tiles; ++i)
+        put(8, 4);
+    for (std::uint32_t i = 0; i < tiles; ++i)
+        put(std::uint32_t(shared.size()), 4);
+    writeFile(path, bytes);
+}
+
 } // namespace
 
 std::vector<std::filesystem::path>
@@ -95,6 +143,7 @@ writeTinyFilesDeclaringHugePictures(const std::filesystem::path &folder) {
         folder / "sliced-frame-beyond-raw.cr2",
         folder / "lossless-tiles-beyond-their-bytes.dng",
         folder / "slice-of-no-width.cr2",
+        folder / "restarts-past-shared-tiles.dng",
     };
     writeBlankTiff(paths[0], 16000, 16000, COMPRESSION_LERC);
     writeBlankTiff(paths[1], 16000, 16000, COMPRESSION_WEBP);
@@ -131,6 +180,12 @@ writeTinyFilesDeclaringHugePictures(const std::filesystem::path &folder) {
                      {losslessFrameHeader(4096, 4096, false) + '\x80' + std::string(7000, '\0')});
     // Slices of no width, which LibRaw divides by, for a frame that fills the raw picture.
     writeCr2(paths[12], 32, 8192, {1, 0, 32}, losslessFrameHeader(8192, 32, true) + '\x80', 40000);
+    // 4096 tiles of 16 × 16 whose frames are one, of two rows with a restart between them: LibRaw
+    // looks for the restart marker through 256 KB of zeros for each, and finds it at the end.
+    std::string restarts = losslessFrameHeader(2, 128, false);
+    restarts.insert(restarts.find("\xFF\xC3"), std::string("\xFF\xDD\x00\x04\x00\x80", 6));
+    writeSharedTilesDng(paths[13], 32, 32768, 16,
+                        restarts + std::string(256 << 10, '\0') + "\xFF\xD0\x80");
     return paths;
 }
 

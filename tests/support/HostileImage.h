@@ -174,8 +174,9 @@ inline constexpr HostileImage tinyFilesDeclaringHugePictures[] = {
 // raw picture they fill: a DNG of 64 × 64 whose one strip declares 65535 × 65535 samples; a
 // Canon CR2 of 32 × 8192 whose strip declares 65535 × 8000, cut in slices of which the last
 // would be 65535 wide. Through lossless JPEG frames that fill their tiles in fewer bits than
-// they have samples: a DNG of 4100 × 24 in two tiles of 4096 × 4096. And a CR2 whose slices
-// are of no width.
+// they have samples: a DNG of 4100 × 24 in two tiles of 4096 × 4096. Through restart markers
+// that LibRaw looks for through all the file for each frame: a DNG of 4096 tiles that share one
+// frame. And a CR2 whose slices are of no width.
 std::vector<std::filesystem::path>
 writeTinyFilesDeclaringHugePictures(const std::filesystem::path &folder);
 

@@ -423,6 +423,11 @@ class BitWriter {
             put(1, 1);
         return std::move(out_);
     }
+    void marker(std::uint8_t code) {
+        while (filled_ != 0)
+            put(1, 1);
+        out_ += {char(0xFF), char(code)};
+    }
 
   private:
     void flush() {
@@ -445,7 +450,8 @@ std::string segment(std::uint8_t marker, const std::string &body) {
 } // namespace
 
 std::string losslessJpegBytes(std::uint32_t wide, std::uint32_t high, int components,
-                              const std::vector<std::uint16_t> &samples) {
+                              const std::vector<std::uint16_t> &samples,
+                              std::uint32_t restartRows) {
     // Every category, 0 to 16, has a code of five bits: the code of category s is s.
     std::string table(1, '\0');
     for (int length = 1; length <= 16; ++length)
@@ -463,15 +469,22 @@ std::string losslessJpegBytes(std::uint32_t wide, std::uint32_t high, int compon
         frame += {char(c), 0x11, 0};
         scan += {char(c), 0};
     }
-    scan += {1, 0, 0}; // predictor 1, no point transform
+    scan += {1, 0, 0};                                 // predictor 1, no point transform
+    const std::uint32_t interval = restartRows * wide; // in samples of each component
+    const std::string restart =
+        restartRows ? segment(0xDD, {char(interval >> 8), char(interval & 0xFF)}) : "";
 
     BitWriter bits;
     const std::size_t perRow = std::size_t(wide) * components;
-    for (std::uint32_t y = 0; y < high; ++y)
+    for (std::uint32_t y = 0; y < high; ++y) {
+        // A restart begins anew: its first row is predicted as the picture's first.
+        const bool first = y == 0 || (restartRows && y % restartRows == 0);
+        if (y > 0 && first)
+            bits.marker(std::uint8_t(0xD0 + (y / restartRows - 1) % 8));
         for (std::size_t i = 0; i < perRow; ++i) {
             const std::uint16_t *row = samples.data() + y * perRow;
             const int predicted = i >= std::size_t(components) ? row[i - components]
-                                  : y > 0                      ? row[i - perRow]
+                                  : !first                     ? row[i - perRow]
                                                                : 1 << 15;
             const int diff = row[i] - predicted;
             int s = 0;
@@ -481,8 +494,10 @@ std::string losslessJpegBytes(std::uint32_t wide, std::uint32_t high, int compon
             if (s < 16) // a difference of 32768 has no bits beyond its category
                 bits.put(std::uint32_t(diff < 0 ? diff + (1 << s) - 1 : diff), s);
         }
-    return std::string{char(0xFF), char(0xD8)} + segment(0xC4, table) + segment(0xC3, frame) +
-           segment(0xDA, scan) + bits.finish() + std::string{char(0xFF), char(0xD9)};
+    }
+    return std::string{char(0xFF), char(0xD8)} + segment(0xC4, table) + restart +
+           segment(0xC3, frame) + segment(0xDA, scan) + bits.finish() +
+           std::string{char(0xFF), char(0xD9)};
 }
 
 void writeLosslessDng(const std::filesystem::path &path, std::uint32_t width, std::uint32_t height,
@@ -518,7 +533,8 @@ void writeLosslessDng(const std::filesystem::path &path, std::uint32_t width, st
 
 void writeLosslessDng(const std::filesystem::path &path, std::uint32_t width, std::uint32_t height,
                       std::uint32_t tileSize, int components,
-                      const std::vector<std::uint16_t> &mosaic, bool bigEndian) {
+                      const std::vector<std::uint16_t> &mosaic, bool bigEndian,
+                      std::uint32_t restartRows) {
     const std::uint32_t blockWide = tileSize ? tileSize : width;
     const std::uint32_t blockHigh = tileSize ? tileSize : height;
     std::vector<std::string> streams;
@@ -528,8 +544,8 @@ void writeLosslessDng(const std::filesystem::path &path, std::uint32_t width, st
             for (std::uint32_t y = y0; y < y0 + blockHigh; ++y)
                 for (std::uint32_t x = x0; x < x0 + blockWide; ++x)
                     block.push_back(x < width && y < height ? mosaic[y * width + x] : 0);
-            streams.push_back(
-                losslessJpegBytes(blockWide / components, blockHigh, components, block));
+            streams.push_back(losslessJpegBytes(blockWide / components, blockHigh, components,
+                                                block, restartRows));
         }
     writeLosslessDng(path, width, height, tileSize, streams, bigEndian);
 }

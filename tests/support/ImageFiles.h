@@ -91,9 +91,11 @@ std::string rawContainer(const std::string &magic, std::uint32_t width, std::uin
 namespace quintarvel::test {
 
 // A lossless JPEG (predictor 1: the sample to the left, above in the first column) of 16-bit
-// samples, `components` interleaved, `wide` × `high` of each; one Huffman table for all.
+// samples, `components` interleaved, `wide` × `high` of each; one Huffman table for all. With
+// `restartRows`, a restart marker begins every so many rows.
 std::string losslessJpegBytes(std::uint32_t wide, std::uint32_t high, int components,
-                              const std::vector<std::uint16_t> &samples);
+                              const std::vector<std::uint16_t> &samples,
+                              std::uint32_t restartRows = 0);
 
 // A lossless JPEG DNG (compression 7) of a 16-bit RGGB mosaic, in one strip (`tileSize` 0) or
 // square tiles (a multiple of 16), each stored as given: the last stream stands for every strip
@@ -106,7 +108,8 @@ void writeLosslessDng(const std::filesystem::path &path, std::uint32_t width, st
 // picture's edge) one frame of `components` interleaved samples, a row of the mosaic per row.
 void writeLosslessDng(const std::filesystem::path &path, std::uint32_t width, std::uint32_t height,
                       std::uint32_t tileSize, int components,
-                      const std::vector<std::uint16_t> &mosaic, bool bigEndian = false);
+                      const std::vector<std::uint16_t> &mosaic, bool bigEndian = false,
+                      std::uint32_t restartRows = 0);
 
 // A Canon CR2 of 16-bit raw pixels in one lossless JPEG strip, `stream`, cut in `slices` (how
 // many of the first width, that width, the last one's width): the frame's samples fill the
