@@ -123,17 +123,20 @@ bool fileHoldsPicture(LibRaw &raw, Size developed, std::size_t fileBytes) {
 // So each frame header is read before `unpack`, from where LibRaw will read it and as its
 // `ljpeg_start` does, and held to two bounds no real file exceeds:
 // - a frame declares no more samples than the tile, or the raw picture, it fills;
-// - an encoder spends a Huffman code of at least one bit on every sample, so a frame declares
-//   at most 8 samples per byte after its header, and all frames together at most 8 per byte of
-//   the file, since real frames do not share their data.
-// LibRaw then decodes at most 8 samples per byte of the file, and reads at most twice the file
-// looking for restart markers (below). A frame header that is not all in the file, or that LibRaw
-// would not read, refuses the picture: LibRaw leaves the rest black.
+// - an encoder spends a Huffman code of at least one bit on every sample (on every block of
+//   8 × 8 in a DNG frame of DCT coding, which LibRaw decodes too), so a frame declares at most 8
+//   of them per byte after its header, and all frames together at most 8 per byte of the file,
+//   since real frames do not share their data.
+// LibRaw then decodes at most 8 samples or blocks per byte of the file, and reads at most twice
+// the file looking for restart markers (below). A frame header that is not all in the file, or that
+// LibRaw would not read, refuses the picture: LibRaw leaves the rest black.
 
 struct Frame {
     std::uint64_t samples = 0; // rows × columns × components, as LibRaw counts them
+    std::uint64_t blocks = 0;  // of 8 × 8 samples, whole ones, as LibRaw decodes a DCT frame
     std::size_t scan = 0;      // where its coded data begins
     std::uint64_t looks = 0;   // rows at which LibRaw looks for a restart marker
+    bool lossless = true;      // whether it is of lossless coding (or of DCT coding)
 };
 
 // Each segment's body is read over the last one's into 64 KiB that start as zeros for each
@@ -160,6 +163,7 @@ std::optional<Frame> frameAt(const ImageData &data, std::uint64_t at, bool dng,
     const std::uint8_t *body = segment.bytes.data();
     std::size_t i = at + 2;
     int bits = 0, high = 0, wide = 0, components = 0, subsampled = 0, restart = INT_MAX;
+    unsigned coding = 0;
     for (int segments = 0;; ++segments) {
         if (segments > 1024 || size - i < 4)
             return std::nullopt;
@@ -177,6 +181,7 @@ std::optional<Frame> frameAt(const ImageData &data, std::uint64_t at, bool dng,
             [[fallthrough]];
         case 0xFFC1:
         case 0xFFC0:
+            coding = marker;
             bits = body[0];
             high = body[1] << 8 | body[2];
             wide = body[3] << 8 | body[4];
@@ -206,7 +211,8 @@ std::optional<Frame> frameAt(const ImageData &data, std::uint64_t at, bool dng,
                                 : std::uint64_t(high) * std::uint64_t(wide) > INT_MAX
                                     ? std::uint64_t(high - 1)
                                     : std::uint64_t(high - 1) / (restart / std::gcd(wide, restart));
-    return Frame{std::uint64_t(high) * std::uint64_t(wide) * std::uint64_t(components), i, looks};
+    return Frame{std::uint64_t(high) * std::uint64_t(wide) * std::uint64_t(components),
+                 std::uint64_t(high / 8) * std::uint64_t(wide / 8), i, looks, coding == 0xFFC3};
 }
 
 // With restart intervals LibRaw, at each look, reads on for a marker 0xFF 0xD0 to 0xDF from
@@ -246,16 +252,20 @@ bool framesHeldByFile(LibRaw &raw, const ImageData &data) {
     if (unpacker.data_offset < 0 || std::uint64_t(unpacker.data_offset) > size)
         return false;
     const std::uint64_t start = std::uint64_t(unpacker.data_offset);
-    std::uint64_t budget = size, samples = 0, reach = 2 * size;
+    std::uint64_t budget = size, allCoded = 0, reach = 2 * size;
     SegmentBody segment;
     const auto held = [&](std::uint64_t at, std::uint64_t filled) {
         const std::optional<Frame> frame =
             frameAt(data, at, raw.imgdata.idata.dng_version != 0, budget, segment);
-        if (!frame || frame->samples > filled || frame->samples > 8 * (size - frame->scan) ||
+        if (!frame)
+            return false;
+        // LibRaw decodes a DNG frame of DCT coding as blocks, any other as lossless samples.
+        const std::uint64_t coded = dng && !frame->lossless ? frame->blocks : frame->samples;
+        if (frame->samples > filled || coded > 8 * (size - frame->scan) ||
             (frame->looks > 0 && !withinReach(data, frame->scan - 1, frame->looks + 2, reach)))
             return false;
-        samples += frame->samples;
-        return samples <= 8 * size;
+        allCoded += coded;
+        return allCoded <= 8 * size;
     };
     // Past the raw picture's last row LibRaw stops with an error, and a row more it drops. Canon's
     // slices only reorder the frame's samples, but LibRaw divides by their widths.

@@ -375,6 +375,25 @@ TEST(Image, LosslessJpegCameraRawIsTheSamePictureAsItsUncompressedMosaic) {
         ASSERT_TRUE(lossless);
         EXPECT_EQ(samplesOf(*lossless), samplesOf(*plain));
     }
+    // The same compression may hold DCT coding, which LibRaw decodes in blocks of 8 × 8 over every
+    // other row: a tile of 64 × 64 as 128 × 32. With no quantization table every block is 2048,
+    // coded in two bits: a difference of 0 and the end of the block. Such a picture of 100 × 64
+    // in 900 bytes holds its pixels at fewer than 8 a byte, but not its two tiles' samples.
+    const std::string oneCodeTables = std::string("\xFF\xC4\x00\x26\x00\x01", 6) +
+                                      std::string(16, '\0') + std::string("\x10\x01", 2) +
+                                      std::string(16, '\0');
+    std::string dct = std::string("\xFF\xD8", 2) + oneCodeTables +
+                      std::string("\xFF\xC1\x00\x0B\x08\x00\x20\x00\x80\x01\x01\x11\x00"
+                                  "\xFF\xDA\x00\x08\x01\x01\x00\x00\x3F\x00",
+                                  23) +
+                      std::string(16, '\0') + "\xFF\xD9";
+    test::writeLosslessDng(dir / "dct.dng", 100, 64, 64, {dct});
+    dct.resize(dct.size() + (900 - fs::file_size(dir / "dct.dng")) / 2, '\0');
+    test::writeLosslessDng(dir / "dct.dng", 100, 64, 64, {dct});
+    test::writeDng(dir / "flat.dng", 100, 64, std::vector<std::uint16_t>(100 * 64, 2048));
+    const auto dctRep = decodeBytes(test::readFile(dir / "dct.dng"));
+    ASSERT_TRUE(dctRep);
+    EXPECT_EQ(samplesOf(*dctRep), samplesOf(*decodeBytes(test::readFile(dir / "flat.dng"))));
     // Its colours are the camera's, so only its size is the mosaic's.
     std::vector<std::uint16_t> sliced;
     for (std::uint32_t left : {0u, wide / 2})
