@@ -12,12 +12,22 @@
 #include <cstring>
 #include <iterator>
 #include <libraw/libraw.h>
+#include <numeric>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 namespace quintarvel::detail {
 
 namespace {
+
+std::uint16_t read16(const std::uint8_t *p, bool little) {
+    return little ? std::uint16_t(p[0] | p[1] << 8) : std::uint16_t(p[0] << 8 | p[1]);
+}
+std::uint32_t read32(const std::uint8_t *p, bool little) {
+    return little ? std::uint32_t(p[0] | p[1] << 8 | p[2] << 16 | std::uint32_t(p[3]) << 24)
+                  : std::uint32_t(std::uint32_t(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3]);
+}
 
 struct Problems {
     bool seen = false;
@@ -107,15 +117,201 @@ bool fileHoldsPicture(LibRaw &raw, Size developed, std::size_t fileBytes) {
     return std::uint64_t{sizes.raw_width} * sizes.raw_height <= 8 * std::uint64_t{fileBytes};
 }
 
+// Lossless JPEG as LibRaw decodes it (`lossless_dng_load_raw`, `lossless_jpeg_load_raw`) costs
+// what its frame headers declare, not what its data holds: every declared row is decoded, from
+// zero bits past the data, or from codes of no bits where a Huffman table leaves codes unused.
+// So each frame header is read before `unpack`, from where LibRaw will read it and as its
+// `ljpeg_start` does, and held to two bounds no real file exceeds:
+// - a frame declares no more samples than the tile, or the raw picture, it fills;
+// - an encoder spends a Huffman code of at least one bit on every sample (on every block of
+//   8 × 8 in a DNG frame of DCT coding, which LibRaw decodes too), so a frame declares at most 8
+//   of them per byte after its header, and all frames together at most 8 per byte of the file,
+//   since real frames do not share their data.
+// LibRaw then decodes at most 8 samples or blocks per byte of the file, and reads at most twice
+// the file looking for restart markers (below). A frame header that is not all in the file, or that
+// LibRaw would not read, refuses the picture: LibRaw leaves the rest black.
+
+struct Frame {
+    std::uint64_t samples = 0; // rows × columns × components, as LibRaw counts them
+    std::uint64_t blocks = 0;  // of 8 × 8 samples, whole ones, as LibRaw decodes a DCT frame
+    std::size_t scan = 0;      // where its coded data begins
+    std::uint64_t looks = 0;   // rows at which LibRaw looks for a restart marker
+    bool lossless = true;      // whether it is of lossless coding (or of DCT coding)
+};
+
+// Each segment's body is read over the last one's into 64 KiB that start as zeros for each
+// frame, as LibRaw does: a short frame header takes the rest of its values from what came
+// before. Only the bytes a frame wrote are cleared for the next, so reading costs what is read.
+struct SegmentBody {
+    std::vector<std::uint8_t> bytes = std::vector<std::uint8_t>(0x10000);
+    std::size_t written = 0;
+};
+
+// The frame header of the lossless JPEG stream at `at`, read as LibRaw's `ljpeg_start` reads it:
+// segments back to back after the start of image up to the start of scan, the last frame header
+// counting, a component sampled more than once counting more. Headers are read from no more
+// bytes, all frames together, than `budget`, which loses those read: real frames each have bytes
+// of their own, and frames that share theirs would otherwise have them read again for each one.
+std::optional<Frame> frameAt(const ImageData &data, std::uint64_t at, bool dng,
+                             std::uint64_t &budget, SegmentBody &segment) {
+    const std::uint8_t *p = data.bytes();
+    const std::size_t size = data.size();
+    if (at > size || size - at < 2 || p[at + 1] != 0xD8)
+        return std::nullopt;
+    std::fill_n(segment.bytes.begin(), segment.written, 0);
+    segment.written = 0;
+    const std::uint8_t *body = segment.bytes.data();
+    std::size_t i = at + 2;
+    int bits = 0, high = 0, wide = 0, components = 0, subsampled = 0, restart = INT_MAX;
+    unsigned coding = 0;
+    for (int segments = 0;; ++segments) {
+        if (segments > 1024 || size - i < 4)
+            return std::nullopt;
+        const unsigned marker = p[i] << 8 | p[i + 1];
+        const std::size_t length = std::uint16_t((p[i + 2] << 8 | p[i + 3]) - 2);
+        i += 4;
+        if (marker <= 0xFF00 || size - i < length || i + length - at > budget)
+            return std::nullopt;
+        std::copy_n(p + i, length, segment.bytes.begin());
+        segment.written = std::max(segment.written, length);
+        i += length;
+        switch (marker) {
+        case 0xFFC3:
+            subsampled = ((body[7] >> 4) * (body[7] & 15) - 1) & 3;
+            [[fallthrough]];
+        case 0xFFC1:
+        case 0xFFC0:
+            coding = marker;
+            bits = body[0];
+            high = body[1] << 8 | body[2];
+            wide = body[3] << 8 | body[4];
+            components = body[5] + subsampled;
+            if (length == 9 && !dng && i < size)
+                ++i; // LibRaw skips a byte after such a header outside DNG
+            break;
+        case 0xFFDA:
+            bits -= body[3 + body[0] * 2] & 15;
+            break;
+        case 0xFFDD:
+            restart = body[0] << 8 | body[1];
+            break;
+        }
+        if (marker == 0xFFDA)
+            break;
+    }
+    if (i - at > budget)
+        return std::nullopt;
+    budget -= i - at;
+    if (bits > 16 || components > 6 || bits == 0 || high == 0 || wide == 0 || components == 0)
+        return std::nullopt;
+    // LibRaw looks at each row after the first whose first sample begins an interval: where the
+    // row's number times the width, an int, is a multiple of the interval. Past what an int holds
+    // that is any row.
+    const std::uint64_t looks = restart == 0 ? 0
+                                : std::uint64_t(high) * std::uint64_t(wide) > INT_MAX
+                                    ? std::uint64_t(high - 1)
+                                    : std::uint64_t(high - 1) / (restart / std::gcd(wide, restart));
+    return Frame{std::uint64_t(high) * std::uint64_t(wide) * std::uint64_t(components),
+                 std::uint64_t(high / 8) * std::uint64_t(wide / 8), i, looks, coding == 0xFFC3};
+}
+
+// With restart intervals LibRaw, at each look, reads on for a marker 0xFF 0xD0 to 0xDF from
+// where decoding stopped, to the end of the file if it has none; decoding stops at any marker. So
+// it reads no further than the marker after the one its last look finds, counted from its coded
+// data's first byte but one. A real frame has a marker of its own for each look and ends with one,
+// and the next frame begins with one: all frames together reach no further than twice the file.
+// Whether the `count`th such marker from `from` is within `reach`, which loses the bytes to it.
+bool withinReach(const ImageData &data, std::size_t from, std::uint64_t count,
+                 std::uint64_t &reach) {
+    const std::uint8_t *p = data.bytes();
+    const std::size_t end = std::min<std::uint64_t>(data.size(), from + reach);
+    std::size_t i = from;
+    for (; i < end && count > 0; ++i)
+        if (p[i] == 0xFF && i + 1 < data.size() && (p[i + 1] & 0xF0) == 0xD0)
+            --count;
+    if (count > 0 && i < data.size())
+        return false;
+    reach -= i - from;
+    return true;
+}
+
+// Whether the lossless JPEG frames LibRaw will decode for this picture keep to the bounds above;
+// pictures of other codecs pass. The frames are found as LibRaw's decoders find them: one at
+// the raw data's offset (a DNG in strips: one for each tile width across, 4 bytes apart), or, in
+// a tiled DNG, one at each offset of the array there, for each tile of the raw picture.
+bool framesHeldByFile(LibRaw &raw, const ImageData &data) {
+    const char *name = raw.unpack_function_name();
+    const std::string_view decoder = name ? name : "";
+    const bool dng = decoder == "lossless_dng_load_raw()";
+    if (!dng && decoder != "lossless_jpeg_load_raw()")
+        return true;
+    const auto &unpacker = raw.get_internal_data_pointer()->unpacker_data;
+    const std::uint64_t rawWide = raw.imgdata.sizes.raw_width;
+    const std::uint64_t rawHigh = raw.imgdata.sizes.raw_height;
+    const std::uint64_t size = data.size();
+    if (unpacker.data_offset < 0 || std::uint64_t(unpacker.data_offset) > size)
+        return false;
+    const std::uint64_t start = std::uint64_t(unpacker.data_offset);
+    std::uint64_t budget = size, allCoded = 0, reach = 2 * size;
+    SegmentBody segment;
+    const auto held = [&](std::uint64_t at, std::uint64_t filled) {
+        const std::optional<Frame> frame =
+            frameAt(data, at, raw.imgdata.idata.dng_version != 0, budget, segment);
+        if (!frame)
+            return false;
+        // LibRaw decodes a DNG frame of DCT coding as blocks, any other as lossless samples.
+        const std::uint64_t coded = dng && !frame->lossless ? frame->blocks : frame->samples;
+        if (frame->samples > filled || coded > 8 * (size - frame->scan) ||
+            (frame->looks > 0 && !withinReach(data, frame->scan - 1, frame->looks + 2, reach)))
+            return false;
+        allCoded += coded;
+        return allCoded <= 8 * size;
+    };
+    // Past the raw picture's last row LibRaw stops with an error, and a row more it drops. Canon's
+    // slices only reorder the frame's samples, but LibRaw divides by their widths.
+    if (!dng) {
+        const auto &slices = unpacker.cr2_slice;
+        return (slices[0] == 0 || (slices[1] != 0 && slices[2] != 0)) &&
+               held(start, rawWide * (rawHigh + 1));
+    }
+
+    // Rows of a tile wrap at its width; a DNG in strips has one tile's width (of all the
+    // picture, unless a tile width is given) and all its rows. A tile at the picture's right or
+    // bottom edge is whole, reaching past it.
+    const bool tiled = unpacker.tile_length < INT_MAX;
+    const std::uint64_t tileWide = unpacker.tile_width, tileHigh = unpacker.tile_length;
+    if (tileWide == 0 || tileHigh == 0)
+        return false;
+    const std::uint64_t across = (rawWide + tileWide - 1) / tileWide;
+    const std::uint64_t down = tiled ? (rawHigh + tileHigh - 1) / tileHigh : 1;
+    // No frame declares 2^40 samples: a tile of more is as good as unbounded.
+    const std::uint64_t pixels =
+        tiled ? tileWide * tileHigh : std::min(tileWide, rawWide) * rawHigh;
+    const std::uint64_t filled = std::min<std::uint64_t>(pixels, std::uint64_t{1} << 40) *
+                                 std::clamp(unpacker.tiff_samples, 1u, 8u);
+    for (std::uint64_t tile = 0; tile < across * down; ++tile) {
+        std::uint64_t at = start + 4 * tile;
+        if (tiled) {
+            if (at + 4 > size)
+                return false;
+            at = read32(data.bytes() + at, unpacker.order == 0x4949);
+        }
+        if (!held(at, filled))
+            return false;
+    }
+    return true;
+}
+
 std::shared_ptr<BitmapImageRep> develop(LibRaw &raw, const Problems &problems,
-                                        std::size_t fileBytes) {
+                                        const ImageData &data) {
+    const std::size_t fileBytes = data.size();
     const auto &sizes = raw.imgdata.sizes;
     const std::optional<Size> developed = developedSize(raw);
     if (!developed || !pixelCountAllowed(sizes.raw_width, sizes.raw_height) ||
         !pixelCountAllowed(sizes.width, sizes.height) ||
         !pixelCountAllowed(static_cast<std::int64_t>(developed->wide),
                            static_cast<std::int64_t>(developed->high)) ||
-        !fileHoldsPicture(raw, *developed, fileBytes))
+        !fileHoldsPicture(raw, *developed, fileBytes) || !framesHeldByFile(raw, data))
         return nullptr;
     if (raw.unpack() != LIBRAW_SUCCESS || problems.seen)
         return nullptr;
@@ -134,14 +330,6 @@ std::shared_ptr<BitmapImageRep> develop(LibRaw &raw, const Problems &problems,
         LIBRAW_SUCCESS)
         return nullptr;
     return std::move(*pixels).finish();
-}
-
-std::uint16_t read16(const std::uint8_t *p, bool little) {
-    return little ? std::uint16_t(p[0] | p[1] << 8) : std::uint16_t(p[0] << 8 | p[1]);
-}
-std::uint32_t read32(const std::uint8_t *p, bool little) {
-    return little ? std::uint32_t(p[0] | p[1] << 8 | p[2] << 16 | std::uint32_t(p[3]) << 24)
-                  : std::uint32_t(std::uint32_t(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3]);
 }
 
 } // namespace
@@ -187,7 +375,7 @@ std::shared_ptr<BitmapImageRep> decodeCameraRaw(const ImageData &data) {
     auto raw = makeProcessor(problems);
     if (raw->open_buffer(const_cast<std::uint8_t *>(data.bytes()), data.size()) != LIBRAW_SUCCESS)
         return nullptr;
-    return develop(*raw, problems, data.size());
+    return develop(*raw, problems, data);
 }
 
 } // namespace quintarvel::detail

@@ -14,6 +14,7 @@
 #include <limits>
 #include <png.h>
 #include <tiffio.h>
+#include <tuple>
 
 namespace quintarvel {
 namespace {
@@ -447,6 +448,68 @@ TEST(Image, RefusesBrokenAndHostileInput) {
     };
     for (const auto &[name, bytes] : inputs)
         EXPECT_FALSE(decodeBytes(bytes)) << name;
+}
+
+// Lossless JPEG DNGs as converters write them, in one strip or in tiles whose last ones reach past
+// the picture's edges, a row of the mosaic as one component or as two of half its width: each
+// is the same picture as its mosaic stored uncompressed, whichever byte order the file has, with
+// restart markers or without. A Canon CR2 codes its mosaic in slices.
+TEST(Image, LosslessJpegCameraRawIsTheSamePictureAsItsUncompressedMosaic) {
+    TempDir dir;
+    constexpr std::uint32_t wide = 100, high = 70;
+    std::vector<std::uint16_t> mosaic(wide * high);
+    for (std::uint32_t i = 0; i < mosaic.size(); ++i)
+        mosaic[i] = std::uint16_t(1000 + i * 7919 % 29000);
+    test::writeDng(dir / "plain.dng", wide, high, mosaic);
+    const auto plain = decodeBytes(test::readFile(dir / "plain.dng"));
+    ASSERT_TRUE(plain);
+    for (const auto &[tile, components, bigEndian, restartRows] : {std::tuple{0u, 1, false, 0u},
+                                                                   {0u, 2, false, 0u},
+                                                                   {64u, 2, false, 0u},
+                                                                   {32u, 1, true, 0u},
+                                                                   {32u, 2, false, 1u},
+                                                                   {0u, 2, false, 3u}}) {
+        SCOPED_TRACE(testing::Message() << "tile " << tile << ", components " << components
+                                        << (bigEndian ? ", big-endian" : "") << ", restarts every "
+                                        << restartRows << " rows");
+        test::writeLosslessDng(dir / "lossless.dng", wide, high, tile, components, mosaic,
+                               bigEndian, restartRows);
+        const auto lossless = decodeBytes(test::readFile(dir / "lossless.dng"));
+        ASSERT_TRUE(lossless);
+        EXPECT_EQ(samplesOf(*lossless), samplesOf(*plain));
+    }
+    // The same compression may hold DCT coding, which LibRaw decodes in blocks of 8 × 8 over every
+    // other row: a tile of 64 × 64 as 128 × 32. With no quantization table every block is 2048,
+    // coded in two bits: a difference of 0 and the end of the block. Such a picture of 100 × 64
+    // in 900 bytes holds its pixels at fewer than 8 a byte, but not its two tiles' samples.
+    const std::string oneCodeTables = std::string("\xFF\xC4\x00\x26\x00\x01", 6) +
+                                      std::string(16, '\0') + std::string("\x10\x01", 2) +
+                                      std::string(16, '\0');
+    std::string dct = std::string("\xFF\xD8", 2) + oneCodeTables +
+                      std::string("\xFF\xC1\x00\x0B\x08\x00\x20\x00\x80\x01\x01\x11\x00"
+                                  "\xFF\xDA\x00\x08\x01\x01\x00\x00\x3F\x00",
+                                  23) +
+                      std::string(16, '\0') + "\xFF\xD9";
+    test::writeLosslessDng(dir / "dct.dng", 100, 64, 64, {dct});
+    ASSERT_LT(fs::file_size(dir / "dct.dng"), 900u);
+    dct.resize(dct.size() + (900 - fs::file_size(dir / "dct.dng")) / 2, '\0');
+    test::writeLosslessDng(dir / "dct.dng", 100, 64, 64, {dct});
+    test::writeDng(dir / "flat.dng", 100, 64, std::vector<std::uint16_t>(100 * 64, 2048));
+    const auto dctRep = decodeBytes(test::readFile(dir / "dct.dng"));
+    ASSERT_TRUE(dctRep);
+    EXPECT_EQ(samplesOf(*dctRep), samplesOf(*decodeBytes(test::readFile(dir / "flat.dng"))));
+    // Its colours are the camera's, so only its size is the mosaic's.
+    std::vector<std::uint16_t> sliced;
+    for (std::uint32_t left : {0u, wide / 2})
+        for (std::uint32_t y = 0; y < high; ++y)
+            for (std::uint32_t x = left; x < left + wide / 2; ++x)
+                sliced.push_back(mosaic[y * wide + x]);
+    test::writeCr2(dir / "lossless.cr2", wide, high, {1, wide / 2, wide / 2},
+                   test::losslessJpegBytes(wide / 2, high, 2, sliced));
+    const auto cr2 = decodeBytes(test::readFile(dir / "lossless.cr2"));
+    ASSERT_TRUE(cr2);
+    EXPECT_EQ(cr2->pixelsWide(), wide);
+    EXPECT_EQ(cr2->pixelsHigh(), high);
 }
 
 // Bytes of this process's address space: "VmSize:" now, "VmPeak:" the most it has had.

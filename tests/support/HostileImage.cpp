@@ -167,6 +167,66 @@ void writeBlankPalettePng(const std::filesystem::path &path, std::uint32_t wide,
     png_destroy_write_struct(&png, &info);
 }
 
+// The start of a lossless JPEG stream whose frame header declares `high` × `wide` 16-bit samples
+// of one component, with one Huffman code, of one bit for a difference of 0; the scan's data is
+// to follow. A Canon raw file has a byte more after the frame header.
+std::string losslessFrameHeader(std::uint16_t high, std::uint16_t wide, bool canon) {
+    std::string frame("\xFF\xC3\x00\x0B\x10", 5);
+    frame +=
+        {char(high >> 8), char(high & 0xFF), char(wide >> 8), char(wide & 0xFF), 1, 1, 0x11, 0};
+    return std::string("\xFF\xD8\xFF\xC4\x00\x14\x00\x01", 8) + std::string(16, '\0') + frame +
+           (canon ? std::string(1, '\0') : "") +
+           std::string("\xFF\xDA\x00\x08\x01\x01\x00\x01\x00\x00", 10);
+}
+
+// A lossless JPEG DNG of a 16-bit RGGB mosaic in square tiles that all are `shared`, just
+// after the header.
+void writeSharedTilesDng(const std::filesystem::path &path, std::uint32_t wide, std::uint32_t high,
+                         std::uint32_t tile, const std::string &shared) {
+    const std::uint32_t tiles = ((wide + tile - 1) / tile) * ((high + tile - 1) / tile);
+    constexpr std::uint32_t fields = 15;
+    const std::uint32_t ifd = 8 + std::uint32_t(shared.size());
+    const std::uint32_t offsets = ifd + 2 + fields * 12 + 4, counts = offsets + 4 * tiles;
+    const std::array<std::uint32_t, 4> entries[fields] = {
+        {TIFFTAG_SUBFILETYPE, TIFF_LONG, 1, 0},
+        {TIFFTAG_IMAGEWIDTH, TIFF_LONG, 1, wide},
+        {TIFFTAG_IMAGELENGTH, TIFF_LONG, 1, high},
+        {TIFFTAG_BITSPERSAMPLE, TIFF_SHORT, 1, 16},
+        {TIFFTAG_COMPRESSION, TIFF_SHORT, 1, COMPRESSION_JPEG},
+        {TIFFTAG_PHOTOMETRIC, TIFF_SHORT, 1, PHOTOMETRIC_CFA},
+        {TIFFTAG_MAKE, TIFF_ASCII, 4, 0x00474E44}, // "DNG"
+        {TIFFTAG_SAMPLESPERPIXEL, TIFF_SHORT, 1, 1},
+        {TIFFTAG_TILEWIDTH, TIFF_LONG, 1, tile},
+        {TIFFTAG_TILELENGTH, TIFF_LONG, 1, tile},
+        {TIFFTAG_TILEOFFSETS, TIFF_LONG, tiles, offsets},
+        {TIFFTAG_TILEBYTECOUNTS, TIFF_LONG, tiles, counts},
+        {TIFFTAG_CFAREPEATPATTERNDIM, TIFF_SHORT, 2, 0x00020002},
+        {TIFFTAG_CFAPATTERN, TIFF_BYTE, 4, 0x02010100}, // red, green / green, blue
+        {TIFFTAG_DNGVERSION, TIFF_BYTE, 4, 0x00000401},
+    };
+    std::string bytes = "II";
+    const auto put = [&](std::uint32_t value, int width) {
+        for (int i = 0; i < width; ++i)
+            bytes += char(value >> 8 * i & 0xFF);
+    };
+    put(42, 2);
+    put(ifd, 4);
+    bytes += shared;
+    put(fields, 2);
+    for (const auto &[tag, type, count, value] : entries) {
+        put(tag, 2);
+        put(type, 2);
+        put(count, 4);
+        put(value, 4);
+    }
+    put(0, 4);
+    for (std::uint32_t i = 0; i < tiles; ++i)
+        put(8, 4);
+    for (std::uint32_t i = 0; i < tiles; ++i)
+        put(std::uint32_t(shared.size()), 4);
+    writeFile(path, bytes);
+}
+
 } // namespace
 
 std::vector<std::filesystem::path>
@@ -183,6 +243,11 @@ writeTinyFilesDeclaringHugePictures(const std::filesystem::path &folder) {
         folder / "stretched-lossy.dng",
         folder / "uncoded-components.jpg",
         folder / "uncoded-components.tif",
+        folder / "lossless-frame-beyond-strip.dng",
+        folder / "sliced-frame-beyond-raw.cr2",
+        folder / "lossless-tiles-beyond-their-bytes.dng",
+        folder / "slice-of-no-width.cr2",
+        folder / "restarts-past-shared-tiles.dng",
     };
     writeBlankTiff(paths[0], 16000, 16000, COMPRESSION_LERC);
     writeBlankTiff(paths[1], 16000, 16000, COMPRESSION_WEBP);
@@ -209,6 +274,24 @@ writeTinyFilesDeclaringHugePictures(const std::filesystem::path &folder) {
     writeLossyDng(paths[8], 6144, 4096, 512, jpegBytes(block), 10);
     writeFile(paths[9], uncodedComponentsJpeg(16384, 0x44));
     writeJpegRgbTiff(paths[10], 4096, uncodedComponentsJpeg(4096, 0x11));
+    // A frame header of 65535 × 65535 samples for a strip of 64 × 64, in 600 bytes of zeros.
+    writeLosslessDng(paths[11], 64, 64, 0,
+                     {losslessFrameHeader(65535, 65535, false) + std::string(600, '\0')});
+    // A frame header of 65535 × 8000 samples for a raw picture of 32 × 8192, whose last slice
+    // LibRaw would take to be 65535 wide: after a first bit of 1, every sample costs no bit.
+    writeCr2(paths[12], 32, 8192, {1, 1, 65535}, losslessFrameHeader(8000, 65535, true) + '\x80',
+             32 * 8192 / 8);
+    // Frames that fill their tiles, of 4096 × 4096 for a picture of 4100 × 24, each in 7 KB.
+    writeLosslessDng(paths[13], 4100, 24, 4096,
+                     {losslessFrameHeader(4096, 4096, false) + '\x80' + std::string(7000, '\0')});
+    // Slices of no width, which LibRaw divides by, for a frame that fills the raw picture.
+    writeCr2(paths[14], 32, 8192, {1, 0, 32}, losslessFrameHeader(8192, 32, true) + '\x80', 40000);
+    // 4096 tiles of 16 × 16 whose frames are one, of two rows with a restart between them: LibRaw
+    // looks for the restart marker through 256 KB of zeros for each, and finds it at the end.
+    std::string restarts = losslessFrameHeader(2, 128, false);
+    restarts.insert(restarts.find("\xFF\xC3"), std::string("\xFF\xDD\x00\x04\x00\x80", 6));
+    writeSharedTilesDng(paths[15], 32, 32768, 16,
+                        restarts + std::string(256 << 10, '\0') + "\xFF\xD0\x80");
     return paths;
 }
 

@@ -187,13 +187,19 @@ inline constexpr HostileImage tinyFilesDeclaringHugePictures[] = {
 // LERC and lossless WebP TIFFs, 16000 × 16000 RGB in strips of zeros; a 12000 × 12000 grey JPEG
 // TIFF whose first strip is arithmetic-coded and whose others are 8 × 8 pixels of Huffman-coded
 // JPEG; a lossy DNG of 15360 × 15360 whose tiles are 8 × 8 pixels of JPEG. Through strips that
-// share their bytes: a JPEG TIFF of 4100 × 50000 in 400 KB whose every strip is all the file
-// after its header; 32768 × 32767 grey whose tiles of 256 × 256 are all one 80-byte Deflate
-// stream, or one uncompressed tile, or whose one-row strips are all one uncompressed row.
-// Through the stretch of pixels that are not square: a lossy DNG of 6144 × 4096 whose pixels
-// are ten times as wide as high. Through components no scan codes: a progressive JPEG of 16384 ×
-// 16384 in 32 KB whose only scan codes one of its chroma components, at a bit a block, and an
-// RGB JPEG TIFF of 4096 × 4096 whose one strip is such a JPEG of three full-size components.
+// share their bytes: a JPEG TIFF of 4100 × 50000 in 400 KB whose every strip is all the file after
+// its header; 32768 × 32767 grey whose tiles of 256 × 256 are all one 80-byte Deflate stream, or
+// one uncompressed tile, or whose one-row strips are all one uncompressed row. Through the stretch
+// of pixels that are not square: a lossy DNG of 6144 × 4096 whose pixels are ten times as wide as
+// high. Through components no scan codes: a progressive JPEG of 16384 × 16384 in 32 KB whose only
+// scan codes one of its chroma components, at a bit a block, and an RGB JPEG TIFF of 4096 × 4096
+// whose one strip is such a JPEG of three full-size components. Through lossless JPEG frame headers
+// that declare more than the raw picture they fill: a DNG of 64 × 64 whose one strip declares 65535
+// × 65535 samples; a Canon CR2 of 32 × 8192 whose strip declares 65535 × 8000, cut in slices of
+// which the last would be 65535 wide. Through lossless JPEG frames that fill their tiles in fewer
+// bits than they have samples: a DNG of 4100 × 24 in two tiles of 4096 × 4096. Through restart
+// markers that LibRaw looks for through all the file for each frame: a DNG of 4096 tiles that share
+// one frame. And a CR2 whose slices are of no width.
 std::vector<std::filesystem::path>
 writeTinyFilesDeclaringHugePictures(const std::filesystem::path &folder);
 

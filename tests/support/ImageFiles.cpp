@@ -524,3 +524,200 @@ std::string rawContainer(const std::string &magic, std::uint32_t width, std::uin
 }
 
 } // namespace quintarvel::test
+
+namespace quintarvel::test {
+
+namespace {
+
+// Bits written first to last, most significant first, each 0xFF byte followed by a 0 as JPEG
+// stuffs it; the last byte is filled with ones.
+class BitWriter {
+  public:
+    void put(std::uint32_t value, int bits) {
+        for (int i = bits - 1; i >= 0; --i) {
+            byte_ = std::uint8_t(byte_ << 1 | (value >> i & 1));
+            if (++filled_ == 8)
+                flush();
+        }
+    }
+    std::string finish() {
+        while (filled_ != 0)
+            put(1, 1);
+        return std::move(out_);
+    }
+    void marker(std::uint8_t code) {
+        while (filled_ != 0)
+            put(1, 1);
+        out_ += {char(0xFF), char(code)};
+    }
+
+  private:
+    void flush() {
+        out_ += char(byte_);
+        if (byte_ == 0xFF)
+            out_ += '\0';
+        byte_ = 0;
+        filled_ = 0;
+    }
+    std::string out_;
+    std::uint8_t byte_ = 0;
+    int filled_ = 0;
+};
+
+std::string segment(std::uint8_t marker, const std::string &body) {
+    const std::size_t length = body.size() + 2;
+    return std::string{char(0xFF), char(marker), char(length >> 8), char(length & 0xFF)} + body;
+}
+
+} // namespace
+
+std::string losslessJpegBytes(std::uint32_t wide, std::uint32_t high, int components,
+                              const std::vector<std::uint16_t> &samples,
+                              std::uint32_t restartRows) {
+    // Every category, 0 to 16, has a code of five bits: the code of category s is s.
+    std::string table(1, '\0');
+    for (int length = 1; length <= 16; ++length)
+        table += char(length == 5 ? 17 : 0);
+    for (int s = 0; s <= 16; ++s)
+        table += char(s);
+    std::string frame{16,
+                      char(high >> 8),
+                      char(high & 0xFF),
+                      char(wide >> 8),
+                      char(wide & 0xFF),
+                      char(components)};
+    std::string scan(1, char(components));
+    for (int c = 1; c <= components; ++c) {
+        frame += {char(c), 0x11, 0};
+        scan += {char(c), 0};
+    }
+    scan += {1, 0, 0};                                 // predictor 1, no point transform
+    const std::uint32_t interval = restartRows * wide; // in samples of each component
+    const std::string restart =
+        restartRows ? segment(0xDD, {char(interval >> 8), char(interval & 0xFF)}) : "";
+
+    BitWriter bits;
+    const std::size_t perRow = std::size_t(wide) * components;
+    for (std::uint32_t y = 0; y < high; ++y) {
+        // A restart begins anew: its first row is predicted as the picture's first.
+        const bool first = y == 0 || (restartRows && y % restartRows == 0);
+        if (y > 0 && first)
+            bits.marker(std::uint8_t(0xD0 + (y / restartRows - 1) % 8));
+        for (std::size_t i = 0; i < perRow; ++i) {
+            const std::uint16_t *row = samples.data() + y * perRow;
+            const int predicted = i >= std::size_t(components) ? row[i - components]
+                                  : !first                     ? row[i - perRow]
+                                                               : 1 << 15;
+            const int diff = row[i] - predicted;
+            int s = 0;
+            while (s < 16 && (std::abs(diff) >> s) != 0)
+                ++s;
+            bits.put(std::uint32_t(s), 5);
+            if (s < 16) // a difference of 32768 has no bits beyond its category
+                bits.put(std::uint32_t(diff < 0 ? diff + (1 << s) - 1 : diff), s);
+        }
+    }
+    return std::string{char(0xFF), char(0xD8)} + segment(0xC4, table) + restart +
+           segment(0xC3, frame) + segment(0xDA, scan) + bits.finish() +
+           std::string{char(0xFF), char(0xD9)};
+}
+
+void writeLosslessDng(const std::filesystem::path &path, std::uint32_t width, std::uint32_t height,
+                      std::uint32_t tileSize, const std::vector<std::string> &streams,
+                      bool bigEndian) {
+    TIFF *tif = openTiffForWriting(path, bigEndian ? "wb" : "wl");
+    const std::uint16_t patternDim[2] = {2, 2};
+    const std::uint8_t pattern[4] = {0, 1, 1, 2}; // red, green / green, blue
+    setCameraFields(tif);
+    setSixteenBitGreyFields(tif, width, height);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_JPEG);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_CFA);
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tif, TIFFTAG_CFAREPEATPATTERNDIM, patternDim);
+    TIFFSetField(tif, TIFFTAG_CFAPATTERN, 4, pattern);
+    if (tileSize) {
+        TIFFSetField(tif, TIFFTAG_TILEWIDTH, tileSize);
+        TIFFSetField(tif, TIFFTAG_TILELENGTH, tileSize);
+    } else {
+        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, height);
+    }
+    const std::uint32_t count = tileSize ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const std::string &bytes = streams[std::min<std::size_t>(i, streams.size() - 1)];
+        char *data = const_cast<char *>(bytes.data());
+        if ((tileSize ? TIFFWriteRawTile(tif, i, data, tmsize_t(bytes.size()))
+                      : TIFFWriteRawStrip(tif, i, data, tmsize_t(bytes.size()))) < 0)
+            throw std::runtime_error("cannot write " + path.string());
+    }
+    TIFFWriteDirectory(tif);
+    TIFFClose(tif);
+}
+
+void writeLosslessDng(const std::filesystem::path &path, std::uint32_t width, std::uint32_t height,
+                      std::uint32_t tileSize, int components,
+                      const std::vector<std::uint16_t> &mosaic, bool bigEndian,
+                      std::uint32_t restartRows) {
+    const std::uint32_t blockWide = tileSize ? tileSize : width;
+    const std::uint32_t blockHigh = tileSize ? tileSize : height;
+    std::vector<std::string> streams;
+    for (std::uint32_t y0 = 0; y0 < height; y0 += blockHigh)
+        for (std::uint32_t x0 = 0; x0 < width; x0 += blockWide) {
+            std::vector<std::uint16_t> block;
+            for (std::uint32_t y = y0; y < y0 + blockHigh; ++y)
+                for (std::uint32_t x = x0; x < x0 + blockWide; ++x)
+                    block.push_back(x < width && y < height ? mosaic[y * width + x] : 0);
+            streams.push_back(losslessJpegBytes(blockWide / components, blockHigh, components,
+                                                block, restartRows));
+        }
+    writeLosslessDng(path, width, height, tileSize, streams, bigEndian);
+}
+
+void writeCr2(const std::filesystem::path &path, std::uint32_t wide, std::uint32_t high,
+              const std::array<std::uint16_t, 3> &slices, const std::string &stream,
+              std::size_t size) {
+    const std::string make("Canon\0", 6), model("Canon EOS\0", 10);
+    constexpr std::uint32_t fields = 11, ifd = 16, names = ifd + 2 + fields * 12 + 4;
+    const std::uint32_t slicesAt = names + std::uint32_t(make.size() + model.size()),
+                        strip = slicesAt + 6;
+    const std::array<std::uint32_t, 4> entries[fields] = {
+        {TIFFTAG_IMAGEWIDTH, TIFF_LONG, 1, wide},
+        {TIFFTAG_IMAGELENGTH, TIFF_LONG, 1, high},
+        {TIFFTAG_BITSPERSAMPLE, TIFF_SHORT, 1, 16},
+        {TIFFTAG_COMPRESSION, TIFF_SHORT, 1, COMPRESSION_OJPEG},
+        {TIFFTAG_MAKE, TIFF_ASCII, std::uint32_t(make.size()), names},
+        {TIFFTAG_MODEL, TIFF_ASCII, std::uint32_t(model.size()),
+         names + std::uint32_t(make.size())},
+        {TIFFTAG_STRIPOFFSETS, TIFF_LONG, 1, strip},
+        {TIFFTAG_SAMPLESPERPIXEL, TIFF_SHORT, 1, 1},
+        {TIFFTAG_ROWSPERSTRIP, TIFF_LONG, 1, high},
+        {TIFFTAG_STRIPBYTECOUNTS, TIFF_LONG, 1, std::uint32_t(stream.size())},
+        {0xC640, TIFF_SHORT, 3, slicesAt}, // Canon's slices
+    };
+    std::string bytes = "II";
+    const auto put = [&](std::uint32_t value, int width) {
+        for (int i = 0; i < width; ++i)
+            bytes += char(value >> 8 * i & 0xFF);
+    };
+    put(42, 2);
+    put(ifd, 4);
+    bytes += std::string("CR\x02\0", 4);
+    put(0, 4);
+    put(fields, 2);
+    for (const auto &[tag, type, count, value] : entries) {
+        put(tag, 2);
+        put(type, 2);
+        put(count, 4);
+        put(value, 4);
+    }
+    put(0, 4);
+    bytes += make + model;
+    for (const std::uint16_t slice : slices)
+        put(slice, 2);
+    bytes += stream;
+    bytes.resize(std::max(bytes.size(), size), '\0');
+    FilePtr f = openForWriting(path);
+    if (std::fwrite(bytes.data(), 1, bytes.size(), f.get()) != bytes.size())
+        throw std::runtime_error("cannot write " + path.string());
+}
+
+} // namespace quintarvel::test

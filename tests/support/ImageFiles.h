@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -95,5 +96,37 @@ void writeLossyDng(const std::filesystem::path &path, std::uint32_t width, std::
 // The raw raster container: magic, little-endian width and height, then `pixels`.
 std::string rawContainer(const std::string &magic, std::uint32_t width, std::uint32_t height,
                          const std::string &pixels);
+
+} // namespace quintarvel::test
+
+namespace quintarvel::test {
+
+// A lossless JPEG (predictor 1: the sample to the left, above in the first column) of 16-bit
+// samples, `components` interleaved, `wide` × `high` of each; one Huffman table for all. With
+// `restartRows`, a restart marker begins every so many rows.
+std::string losslessJpegBytes(std::uint32_t wide, std::uint32_t high, int components,
+                              const std::vector<std::uint16_t> &samples,
+                              std::uint32_t restartRows = 0);
+
+// A lossless JPEG DNG (compression 7) of a 16-bit RGGB mosaic, in one strip (`tileSize` 0) or
+// square tiles (a multiple of 16), each stored as given: the last stream stands for every strip
+// or tile after it.
+void writeLosslessDng(const std::filesystem::path &path, std::uint32_t width, std::uint32_t height,
+                      std::uint32_t tileSize, const std::vector<std::string> &streams,
+                      bool bigEndian = false);
+
+// The same, `mosaic` coded as the DNG converter does: each strip or full tile (zeros past the
+// picture's edge) one frame of `components` interleaved samples, a row of the mosaic per row.
+void writeLosslessDng(const std::filesystem::path &path, std::uint32_t width, std::uint32_t height,
+                      std::uint32_t tileSize, int components,
+                      const std::vector<std::uint16_t> &mosaic, bool bigEndian = false,
+                      std::uint32_t restartRows = 0);
+
+// A Canon CR2 of 16-bit raw pixels in one lossless JPEG strip, `stream`, cut in `slices` (how
+// many of the first width, that width, the last one's width): the frame's samples fill the
+// first slice's rows top to bottom, then the next slice's. Zeros fill the file to `size`.
+void writeCr2(const std::filesystem::path &path, std::uint32_t wide, std::uint32_t high,
+              const std::array<std::uint16_t, 3> &slices, const std::string &stream,
+              std::size_t size = 0);
 
 } // namespace quintarvel::test
