@@ -168,9 +168,14 @@ std::optional<Frame> frameAt(const ImageData &data, std::uint64_t at, bool dng,
         if (segments > 1024 || size - i < 4)
             return std::nullopt;
         const unsigned marker = p[i] << 8 | p[i + 1];
-        const std::size_t length = std::uint16_t((p[i + 2] << 8 | p[i + 3]) - 2);
+        const unsigned field = p[i + 2] << 8 | p[i + 3];
         i += 4;
-        if (marker <= 0xFF00 || size - i < length || i + length - at > budget)
+        // A length below its own two bytes is no segment: LibRaw would read it as a negative
+        // count, on through the rest of the file into its 64 KiB.
+        if (marker <= 0xFF00 || field < 2)
+            return std::nullopt;
+        const std::size_t length = field - 2;
+        if (size - i < length || i + length - at > budget)
             return std::nullopt;
         std::copy_n(p + i, length, segment.bytes.begin());
         segment.written = std::max(segment.written, length);

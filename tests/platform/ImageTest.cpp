@@ -478,6 +478,12 @@ TEST(Image, LosslessJpegCameraRawIsTheSamePictureAsItsUncompressedMosaic) {
         ASSERT_TRUE(lossless);
         EXPECT_EQ(samplesOf(*lossless), samplesOf(*plain));
     }
+    // A segment whose length is below its own two bytes, before a frame that fills the strip:
+    // LibRaw would take it for a negative count and copy the rest of the file into its 64 KiB.
+    std::string stream = test::losslessJpegBytes(wide, high, 1, mosaic);
+    stream.insert(2, std::string("\xFF\xE0\x00\x00", 4) + std::string(65534, '\0'));
+    test::writeLosslessDng(dir / "short-segment.dng", wide, high, 0, {stream});
+    EXPECT_FALSE(decodeBytes(test::readFile(dir / "short-segment.dng")));
     // The same compression may hold DCT coding, which LibRaw decodes in blocks of 8 × 8 over every
     // other row: a tile of 64 × 64 as 128 × 32. With no quantization table every block is 2048,
     // coded in two bits: a difference of 0 and the end of the block. Such a picture of 100 × 64
