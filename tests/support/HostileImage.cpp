@@ -46,26 +46,11 @@ void writeSharedBytesTiff(const std::filesystem::path &path, std::uint32_t wide,
                                        {TIFFTAG_STRIPBYTECOUNTS, TIFF_LONG, blocks, counts}});
     std::sort(entries.begin(), entries.end());
 
-    std::string bytes = "II";
-    const auto put = [&](std::uint32_t value, int width) {
-        for (int i = 0; i < width; ++i)
-            bytes += char(value >> 8 * i & 0xFF);
-    };
-    put(42, 2);
-    put(8 + std::uint32_t(shared.size()), 4);
-    bytes += shared;
-    put(fields, 2);
-    for (const auto &[tag, type, count, value] : entries) {
-        put(tag, 2);
-        put(type, 2);
-        put(count, 4);
-        put(value, 4);
-    }
-    put(0, 4);
+    std::string bytes = littleEndianTiff(shared, entries);
     for (std::uint32_t block = 0; block < blocks; ++block)
-        put(8, 4);
+        putLittleEndian(bytes, 8, 4);
     for (std::uint32_t block = 0; block < blocks; ++block)
-        put(shared.empty() ? size - 8 : std::uint32_t(shared.size()), 4);
+        putLittleEndian(bytes, shared.empty() ? size - 8 : std::uint32_t(shared.size()), 4);
     writeFile(path, bytes);
 }
 
@@ -187,7 +172,7 @@ void writeSharedTilesDng(const std::filesystem::path &path, std::uint32_t wide, 
     constexpr std::uint32_t fields = 15;
     const std::uint32_t ifd = 8 + std::uint32_t(shared.size());
     const std::uint32_t offsets = ifd + 2 + fields * 12 + 4, counts = offsets + 4 * tiles;
-    const std::array<std::uint32_t, 4> entries[fields] = {
+    const std::vector<std::array<std::uint32_t, 4>> entries = {
         {TIFFTAG_SUBFILETYPE, TIFF_LONG, 1, 0},
         {TIFFTAG_IMAGEWIDTH, TIFF_LONG, 1, wide},
         {TIFFTAG_IMAGELENGTH, TIFF_LONG, 1, high},
@@ -204,26 +189,11 @@ void writeSharedTilesDng(const std::filesystem::path &path, std::uint32_t wide, 
         {TIFFTAG_CFAPATTERN, TIFF_BYTE, 4, 0x02010100}, // red, green / green, blue
         {TIFFTAG_DNGVERSION, TIFF_BYTE, 4, 0x00000401},
     };
-    std::string bytes = "II";
-    const auto put = [&](std::uint32_t value, int width) {
-        for (int i = 0; i < width; ++i)
-            bytes += char(value >> 8 * i & 0xFF);
-    };
-    put(42, 2);
-    put(ifd, 4);
-    bytes += shared;
-    put(fields, 2);
-    for (const auto &[tag, type, count, value] : entries) {
-        put(tag, 2);
-        put(type, 2);
-        put(count, 4);
-        put(value, 4);
-    }
-    put(0, 4);
+    std::string bytes = littleEndianTiff(shared, entries);
     for (std::uint32_t i = 0; i < tiles; ++i)
-        put(8, 4);
+        putLittleEndian(bytes, 8, 4);
     for (std::uint32_t i = 0; i < tiles; ++i)
-        put(std::uint32_t(shared.size()), 4);
+        putLittleEndian(bytes, std::uint32_t(shared.size()), 4);
     writeFile(path, bytes);
 }
 

@@ -466,21 +466,27 @@ void setCameraFields(TIFF *tif, float defaultScale = 1) {
     }
 }
 
+// A DNG's 16-bit RGGB mosaic under `compression`, its strips or tiles still to be set.
+void setMosaicFields(TIFF *tif, std::uint32_t width, std::uint32_t height,
+                     std::uint16_t compression) {
+    const std::uint16_t patternDim[2] = {2, 2};
+    const std::uint8_t pattern[4] = {0, 1, 1, 2}; // red, green / green, blue
+    setCameraFields(tif);
+    setSixteenBitGreyFields(tif, width, height);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, compression);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_CFA);
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tif, TIFFTAG_CFAREPEATPATTERNDIM, patternDim);
+    TIFFSetField(tif, TIFFTAG_CFAPATTERN, 4, pattern);
+}
+
 } // namespace
 
 void writeDng(const std::filesystem::path &path, std::uint32_t width, std::uint32_t height,
               const std::vector<std::uint16_t> &mosaic) {
     TIFF *tif = openTiffForWriting(path);
-    const std::uint16_t patternDim[2] = {2, 2};
-    const std::uint8_t pattern[4] = {0, 1, 1, 2}; // red, green / green, blue
-    setCameraFields(tif);
-    setSixteenBitGreyFields(tif, width, height);
-    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
-    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_CFA);
-    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    setMosaicFields(tif, width, height, COMPRESSION_NONE);
     TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, height);
-    TIFFSetField(tif, TIFFTAG_CFAREPEATPATTERNDIM, patternDim);
-    TIFFSetField(tif, TIFFTAG_CFAPATTERN, 4, pattern);
     for (std::uint32_t y = 0; y < height; ++y) {
         std::vector<std::uint16_t> row(mosaic.begin() + std::ptrdiff_t(y) * width,
                                        mosaic.begin() + std::ptrdiff_t(y + 1) * width);
@@ -626,15 +632,7 @@ void writeLosslessDng(const std::filesystem::path &path, std::uint32_t width, st
                       std::uint32_t tileSize, const std::vector<std::string> &streams,
                       bool bigEndian) {
     TIFF *tif = openTiffForWriting(path, bigEndian ? "wb" : "wl");
-    const std::uint16_t patternDim[2] = {2, 2};
-    const std::uint8_t pattern[4] = {0, 1, 1, 2}; // red, green / green, blue
-    setCameraFields(tif);
-    setSixteenBitGreyFields(tif, width, height);
-    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_JPEG);
-    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_CFA);
-    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(tif, TIFFTAG_CFAREPEATPATTERNDIM, patternDim);
-    TIFFSetField(tif, TIFFTAG_CFAPATTERN, 4, pattern);
+    setMosaicFields(tif, width, height, COMPRESSION_JPEG);
     if (tileSize) {
         TIFFSetField(tif, TIFFTAG_TILEWIDTH, tileSize);
         TIFFSetField(tif, TIFFTAG_TILELENGTH, tileSize);
@@ -672,6 +670,28 @@ void writeLosslessDng(const std::filesystem::path &path, std::uint32_t width, st
     writeLosslessDng(path, width, height, tileSize, streams, bigEndian);
 }
 
+void putLittleEndian(std::string &bytes, std::uint32_t value, int width) {
+    for (int i = 0; i < width; ++i)
+        bytes += char(value >> 8 * i & 0xFF);
+}
+
+std::string littleEndianTiff(const std::string &before,
+                             const std::vector<std::array<std::uint32_t, 4>> &entries) {
+    std::string bytes = "II";
+    putLittleEndian(bytes, 42, 2);
+    putLittleEndian(bytes, 8 + std::uint32_t(before.size()), 4);
+    bytes += before;
+    putLittleEndian(bytes, std::uint32_t(entries.size()), 2);
+    for (const auto &[tag, type, count, value] : entries) {
+        putLittleEndian(bytes, tag, 2);
+        putLittleEndian(bytes, type, 2);
+        putLittleEndian(bytes, count, 4);
+        putLittleEndian(bytes, value, 4);
+    }
+    putLittleEndian(bytes, 0, 4);
+    return bytes;
+}
+
 void writeCr2(const std::filesystem::path &path, std::uint32_t wide, std::uint32_t high,
               const std::array<std::uint16_t, 3> &slices, const std::string &stream,
               std::size_t size) {
@@ -679,7 +699,7 @@ void writeCr2(const std::filesystem::path &path, std::uint32_t wide, std::uint32
     constexpr std::uint32_t fields = 11, ifd = 16, names = ifd + 2 + fields * 12 + 4;
     const std::uint32_t slicesAt = names + std::uint32_t(make.size() + model.size()),
                         strip = slicesAt + 6;
-    const std::array<std::uint32_t, 4> entries[fields] = {
+    const std::vector<std::array<std::uint32_t, 4>> entries = {
         {TIFFTAG_IMAGEWIDTH, TIFF_LONG, 1, wide},
         {TIFFTAG_IMAGELENGTH, TIFF_LONG, 1, high},
         {TIFFTAG_BITSPERSAMPLE, TIFF_SHORT, 1, 16},
@@ -693,26 +713,11 @@ void writeCr2(const std::filesystem::path &path, std::uint32_t wide, std::uint32
         {TIFFTAG_STRIPBYTECOUNTS, TIFF_LONG, 1, std::uint32_t(stream.size())},
         {0xC640, TIFF_SHORT, 3, slicesAt}, // Canon's slices
     };
-    std::string bytes = "II";
-    const auto put = [&](std::uint32_t value, int width) {
-        for (int i = 0; i < width; ++i)
-            bytes += char(value >> 8 * i & 0xFF);
-    };
-    put(42, 2);
-    put(ifd, 4);
-    bytes += std::string("CR\x02\0", 4);
-    put(0, 4);
-    put(fields, 2);
-    for (const auto &[tag, type, count, value] : entries) {
-        put(tag, 2);
-        put(type, 2);
-        put(count, 4);
-        put(value, 4);
-    }
-    put(0, 4);
+    // Canon's signature, and a word LibRaw reads as the raw directory's offset.
+    std::string bytes = littleEndianTiff(std::string("CR\x02\0\0\0\0\0", 8), entries);
     bytes += make + model;
     for (const std::uint16_t slice : slices)
-        put(slice, 2);
+        putLittleEndian(bytes, slice, 2);
     bytes += stream;
     bytes.resize(std::max(bytes.size(), size), '\0');
     FilePtr f = openForWriting(path);

@@ -122,6 +122,16 @@ void writeLosslessDng(const std::filesystem::path &path, std::uint32_t width, st
                       const std::vector<std::uint16_t> &mosaic, bool bigEndian = false,
                       std::uint32_t restartRows = 0);
 
+// Appends the `width` low bytes of `value` to `bytes`, least significant first.
+void putLittleEndian(std::string &bytes, std::uint32_t value, int width);
+
+// A little-endian TIFF built by hand, for layouts libtiff will not write: its header, `before`
+// (bytes that strips may point at; the directory follows them), and one directory of `entries`
+// ({tag, type, count, value or offset}, in tag order). What the entries point at past the
+// directory is the caller's to append.
+std::string littleEndianTiff(const std::string &before,
+                             const std::vector<std::array<std::uint32_t, 4>> &entries);
+
 // A Canon CR2 of 16-bit raw pixels in one lossless JPEG strip, `stream`, cut in `slices` (how
 // many of the first width, that width, the last one's width): the frame's samples fill the
 // first slice's rows top to bottom, then the next slice's. Zeros fill the file to `size`.
