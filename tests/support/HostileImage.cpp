@@ -77,26 +77,6 @@ std::string uncodedComponentsJpeg(std::uint32_t side, char lumaSampling) {
     return bytes + "\xFF\xD9";
 }
 
-// An 8-bit RGB JPEG-compressed TIFF of one strip, `strip` as it is.
-void writeJpegRgbTiff(const std::filesystem::path &path, std::uint32_t side,
-                      const std::string &strip) {
-    TIFF *tif = TIFFOpen(path.c_str(), "w");
-    if (!tif)
-        throw std::runtime_error("cannot write " + path.string());
-    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, side);
-    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, side);
-    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
-    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
-    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_JPEG);
-    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, side);
-    const bool written =
-        TIFFWriteRawStrip(tif, 0, const_cast<char *>(strip.data()), tmsize_t(strip.size())) >= 0;
-    TIFFClose(tif);
-    if (!written)
-        throw std::runtime_error("cannot write " + path.string());
-}
-
 // A bilevel TIFF all white (every bit 0) in one Group 4 strip: MinIsWhite, or a palette whose
 // first entry is white.
 void writeWhiteFaxTiff(const std::filesystem::path &path, std::uint32_t wide, std::uint32_t high,
@@ -243,7 +223,7 @@ writeTinyFilesDeclaringHugePictures(const std::filesystem::path &folder) {
     block.samples.assign(512 * 512 * 3, 100);
     writeLossyDng(paths[8], 6144, 4096, 512, jpegBytes(block), 10);
     writeFile(paths[9], uncodedComponentsJpeg(16384, 0x44));
-    writeJpegRgbTiff(paths[10], 4096, uncodedComponentsJpeg(4096, 0x11));
+    writeJpegStripTiff(paths[10], 4096, 4096, 4096, {uncodedComponentsJpeg(4096, 0x11)}, 3);
     // A frame header of 65535 × 65535 samples for a strip of 64 × 64, in 600 bytes of zeros.
     writeLosslessDng(paths[11], 64, 64, 0,
                      {losslessFrameHeader(65535, 65535, false) + std::string(600, '\0')});

@@ -434,9 +434,9 @@ void writeNoisyTiff(const std::filesystem::path &path, std::uint32_t width, std:
 
 void writeJpegStripTiff(const std::filesystem::path &path, std::uint32_t width,
                         std::uint32_t height, std::uint32_t rowsPerStrip,
-                        const std::vector<std::string> &strips) {
+                        const std::vector<std::string> &strips, std::uint16_t samples) {
     TIFF *tif = openTiffForWriting(path);
-    setEightBitFields(tif, width, height, 1, COMPRESSION_JPEG, rowsPerStrip);
+    setEightBitFields(tif, width, height, samples, COMPRESSION_JPEG, rowsPerStrip);
     writeRawStrips(tif, path, [&](std::uint32_t s) -> const std::string & {
         return strips[std::min<std::size_t>(s, strips.size() - 1)];
     });

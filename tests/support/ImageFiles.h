@@ -78,11 +78,11 @@ void writeNoisyTiff(const std::filesystem::path &path, std::uint32_t width, std:
 std::string blankStrip(const std::filesystem::path &scratch, std::uint32_t width,
                        std::uint32_t rows, std::uint16_t samples, std::uint16_t compression);
 
-// An 8-bit grey JPEG-compressed TIFF whose strips are these JPEG streams as they are; the last
-// one stands for every strip after it.
+// An 8-bit grey (or, with 3 `samples`, RGB) JPEG-compressed TIFF whose strips are these JPEG
+// streams as they are; the last one stands for every strip after it.
 void writeJpegStripTiff(const std::filesystem::path &path, std::uint32_t width,
                         std::uint32_t height, std::uint32_t rowsPerStrip,
-                        const std::vector<std::string> &strips);
+                        const std::vector<std::string> &strips, std::uint16_t samples = 1);
 
 // A minimal uncompressed DNG: 16-bit RGGB mosaic, neutral white balance, white level 65535.
 void writeDng(const std::filesystem::path &path, std::uint32_t width, std::uint32_t height,
