@@ -454,26 +454,22 @@ bool SampleReader::readScaled() {
 void SampleReader::storeSpan(const std::uint8_t *in, std::uint32_t x0, std::uint32_t y,
                              std::uint32_t count, int plane) {
     std::uint8_t *outRow = out_.row(y);
-    const int inStep = plane < 0 ? f_.samples : 1;
-    const int first = plane < 0 ? 0 : plane;
-    const int last = plane < 0 ? outSamples_ : plane + 1;
     if (f_.bits == 16) {
         auto *out = reinterpret_cast<std::uint16_t *>(outRow) + std::size_t{x0} * outSamples_;
-        for (std::uint32_t x = 0; x < count; ++x)
-            for (int c = first; c < last; ++c) {
+        eachSample<Plain<std::uint16_t>>(
+            in, count, plane, [&](std::size_t at, const std::uint8_t *p) {
                 std::uint16_t v;
-                std::memcpy(&v, in + 2 * (std::size_t{x} * inStep + (c - first)), 2);
-                out[std::size_t{x} * outSamples_ + c] =
-                    invert_ && c < colours_ ? std::uint16_t(0xFFFF - v) : v;
-            }
+                std::memcpy(&v, p, 2);
+                out[at] =
+                    invert_ && int(at % outSamples_) < colours_ ? std::uint16_t(0xFFFF - v) : v;
+            });
     } else if (f_.bits == 8) {
         std::uint8_t *out = outRow + std::size_t{x0} * outSamples_;
-        for (std::uint32_t x = 0; x < count; ++x)
-            for (int c = first; c < last; ++c) {
-                const std::uint8_t v = in[std::size_t{x} * inStep + (c - first)];
-                out[std::size_t{x} * outSamples_ + c] =
-                    invert_ && c < colours_ ? std::uint8_t(0xFF - v) : v;
-            }
+        eachSample<Plain<std::uint8_t>>(
+            in, count, plane, [&](std::size_t at, const std::uint8_t *p) {
+                out[at] =
+                    invert_ && int(at % outSamples_) < colours_ ? std::uint8_t(0xFF - *p) : *p;
+            });
     } else {
         // 1, 2 or 4 bits of one grey sample, first pixel in the high bits, scaled to 0..255.
         const unsigned bits = f_.bits, max = maxValue();
