@@ -6,8 +6,6 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
-#include <cstdio>
-#include <memory>
 #include <png.h>
 #include <stdexcept>
 #include <tiffio.h>
@@ -99,37 +97,6 @@ void writeWhiteFaxTiff(const std::filesystem::path &path, std::uint32_t wide, st
         if (TIFFWriteScanline(tif, row.data(), y, 0) < 0)
             throw std::runtime_error("cannot encode " + path.string());
     TIFFClose(tif);
-}
-
-// A 1-bit palette PNG all index 0, which the tRNS chunk makes transparent, compressed as far as
-// zlib goes.
-void writeBlankPalettePng(const std::filesystem::path &path, std::uint32_t wide,
-                          std::uint32_t high) {
-    std::unique_ptr<std::FILE, int (*)(std::FILE *)> f(std::fopen(path.c_str(), "wb"), std::fclose);
-    if (!f)
-        throw std::runtime_error("cannot write " + path.string());
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
-        throw std::runtime_error("cannot encode " + path.string());
-    }
-    png_init_io(png, f.get());
-    png_set_compression_level(png, 9);
-    png_set_compression_mem_level(png, 9);
-    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
-    png_set_IHDR(png, info, wide, high, 1, PNG_COLOR_TYPE_PALETTE, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_color palette[2] = {{0, 0, 0}, {255, 255, 255}};
-    png_set_PLTE(png, info, palette, 2);
-    png_byte alpha[1] = {0};
-    png_set_tRNS(png, info, alpha, 1, nullptr);
-    png_write_info(png, info);
-    std::vector<png_byte> row((wide + 7) / 8, 0);
-    for (std::uint32_t y = 0; y < high; ++y)
-        png_write_row(png, row.data());
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
 }
 
 // The start of a lossless JPEG stream whose frame header declares `high` × `wide` 16-bit samples
@@ -255,7 +222,17 @@ writeHugePicturesWithinTheirCodecBounds(const std::filesystem::path &folder) {
     constexpr std::uint32_t wide = 32768, high = 32767;
     writeWhiteFaxTiff(paths[0], wide, high, false);
     writeWhiteFaxTiff(paths[1], wide, high, true);
-    writeBlankPalettePng(paths[2], wide, high);
+    // A 1-bit palette PNG all index 0, which the tRNS chunk makes transparent, compressed as far
+    // as zlib goes.
+    PngSpec blank;
+    blank.width = int(wide);
+    blank.height = int(high);
+    blank.colorType = PNG_COLOR_TYPE_PALETTE;
+    blank.bitDepth = 1;
+    blank.palette = {0, 0, 0, 255, 255, 255};
+    blank.transparency = {0};
+    blank.compressionLevel = 9;
+    writePng(paths[2], blank);
     return paths;
 }
 

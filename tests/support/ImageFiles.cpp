@@ -188,6 +188,15 @@ void writePng(const std::filesystem::path &path, const PngSpec &picture) {
                      nullptr);
     png_write_info(png, info);
     const int channels = png_get_channels(png, info);
+    if (picture.samples.empty()) {
+        // Pictures of gigabytes cost one row here.
+        const std::vector<std::uint8_t> zeros(png_get_rowbytes(png, info));
+        for (int y = 0; y < picture.height; ++y)
+            png_write_row(png, zeros.data());
+        png_write_end(png, nullptr);
+        png_destroy_write_struct(&png, &info);
+        return;
+    }
     std::vector<std::vector<std::uint8_t>> rows;
     const std::size_t perRow = std::size_t(picture.width) * channels;
     for (int y = 0; y < picture.height; ++y)

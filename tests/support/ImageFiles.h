@@ -14,7 +14,7 @@ struct PngSpec {
     int width = 1, height = 1;
     int colorType = 0; // PNG_COLOR_TYPE_*
     int bitDepth = 8;
-    std::vector<std::uint16_t> samples;
+    std::vector<std::uint16_t> samples;     // none: every sample 0, written a row at a time
     std::vector<std::uint8_t> palette;      // red, green, blue per entry
     std::vector<std::uint8_t> transparency; // tRNS alpha per palette entry
     bool interlaced = false;
